@@ -1,0 +1,15 @@
+#include "effects/effects.h"
+#include "framework/registry.h"
+
+namespace quor {
+
+// The suite's registration order. It is part of the behaviour: an instance
+// configured without a name wraps the last effect here. The full order is
+// Limiter, RC Filter, Tremolo, Phaser, mDelay, Rectifier, Ringmod, Quantizer,
+// Clipper, Reverb, Gate, Follower, Vocal, Compressor, Multiplier; an effect
+// takes its place in it when it is built.
+void registerSuiteEffects(EffectRegistry& registry) {
+    registry.registerEffect("Tremolo", createTremolo);
+}
+
+} // namespace quor

@@ -1,0 +1,11 @@
+// Create functions of the suite's effects. Each allocates one effect object;
+// the instance applies its defaults after installing the host link.
+#pragma once
+
+namespace quor {
+
+class HostedEffect;
+
+HostedEffect* createTremolo();
+
+} // namespace quor

@@ -1,0 +1,121 @@
+// The effect object model: three base levels, the static parameter tables and
+// the block handed to process. Effects see natural units and plain C++; the
+// host adapter alone knows VST, normalised values and threads.
+#pragma once
+
+#include "framework/instance_lock.h"
+
+#include <cstdint>
+
+namespace quor {
+
+class HostLink;
+
+struct ParamInfo {
+    const char* name;
+    float min;
+    float max;
+    std::int32_t discrete; // integer-stepped: host uses integer steps, base display shows an integer
+    float defaultValue;    // natural units
+};
+
+struct ParamGroup {
+    const char* name; // null in the terminating row
+    std::int32_t reserved;
+    std::int32_t firstIndex; // the terminating row holds the parameter count
+};
+
+struct AudioBuffers {
+    float** inputs;
+    float** outputs;
+    std::int32_t frames;
+    std::int32_t reserved; // parameter-set selector for embedded filter components; 0 from the host
+};
+
+// 2^(1/12) in single precision (1.0594631), shared by every pitch-based mapping.
+extern const float semitoneRatio;
+
+// Sample-rate-derived constants shared by every signal routine.
+class DspBase {
+public:
+    DspBase();
+    virtual ~DspBase() = default;
+
+    // Exact comparison: the same rate again runs no hook; a NaN always counts as new.
+    void setSampleRate(const float& rate);
+    void setControlDivisor(std::int32_t n);
+
+    virtual void sampleRateChanged() {}
+    virtual void controlRateChanged() {}
+
+    float tuningHz;
+    float noteZeroHz; // key number 0
+    float middleCHz;  // key number 60
+    float sampleRate = 0;
+    float samplePeriod = 0;
+    float twoPiOverRate = 0;
+    float piOverRate = 0;
+    float controlRate = 0;
+    float controlStep = 0;
+    std::int32_t controlDivisor = 0;
+};
+
+class Effect : public DspBase {
+public:
+    Effect(const char* name, const ParamInfo* table, std::int32_t count);
+    Effect(const char* name, const ParamInfo* table, std::int32_t count, const ParamGroup* groups,
+           std::int32_t groupCount);
+    ~Effect() override;
+    Effect(const Effect&) = delete;
+    Effect& operator=(const Effect&) = delete;
+
+    virtual void spareHook() {}
+    virtual void clear() = 0;
+    virtual void reset() = 0;
+    virtual void updateControl(std::int32_t slot) = 0;
+    virtual void process(AudioBuffers& buffers, bool replacing) = 0;
+    virtual void parameterChanged(std::int32_t index) = 0;
+    virtual void readMeter(std::int32_t index, float* out) = 0;
+    // Base display: "On"/"Off" or "%i" for discrete rows, a whole percentage otherwise.
+    virtual void formatValue(std::int32_t index, char* text, std::int32_t maxLength);
+
+    // Control thread, with no lock held: completes work that parameterChanged
+    // only flagged because it must not run while processing waits (allocation,
+    // clearing large buffers). Installs its results under processLock.
+    virtual void applyDeferredChanges() {}
+
+    void attachParameters(const ParamInfo* table, std::int32_t count);
+    void applyDefaults();
+
+    // A stored value a restored state may carry, made safe: NaN takes the
+    // default, anything else is limited to [min, max].
+    float sanitizedValue(std::int32_t index, float value) const;
+
+    const char* name;
+    std::int32_t numInputs = 2;
+    std::int32_t numOutputs = 2;
+    std::int32_t paramCount = -1;
+    const ParamGroup* groups = nullptr;
+    const ParamInfo* params = nullptr;
+    float* values = nullptr;
+    std::int32_t latency = 0;
+    HostLink* hostLink = nullptr;
+
+    // Serialises processing against every change of values and derived state:
+    // the audio thread holds it for a whole block, control threads only for
+    // short install steps (a value, its parameterChanged, a pointer swap).
+    InstanceLock processLock;
+};
+
+class HostedEffect : public Effect {
+public:
+    using Effect::Effect;
+
+    void updateControl(std::int32_t) override {}
+    void readMeter(std::int32_t, float*) override {}
+
+    virtual std::int32_t chunkVersion() { return 0; }
+    virtual void convertChunk(const std::uint8_t* parsRecord) { (void)parsRecord; }
+};
+
+} // namespace quor

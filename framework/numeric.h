@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace quor {
+
+// float -> int32 by truncation toward zero, defined for every input: NaN gives
+// 0 and values beyond the int32 range saturate, where a plain cast is undefined.
+inline std::int32_t truncatedInt(float v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483520.0f) return INT32_MAX;
+    if (v <= -2147483648.0f) return INT32_MIN;
+    return static_cast<std::int32_t>(v);
+}
+
+} // namespace quor

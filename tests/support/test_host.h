@@ -1,0 +1,69 @@
+// A minimal VST 2.4 host for tests: loads a built plug-in with dlopen and
+// drives it only through the AEffect record, as a DAW does.
+#pragma once
+
+#include "host/vst2_abi.h"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace quor::test {
+
+// Path of a built plug-in module, e.g. pluginPath("Reverb") ->
+// <build>/plugins/quor-reverb.so.
+std::string pluginPath(const std::string& effectName);
+// Names of every effect that has a built plug-in, in the suite's order.
+std::vector<std::string> builtEffects();
+
+// Host-callback calls a TestHost has seen.
+struct HostCalls {
+    std::atomic<int> ioChanged{0};
+    std::atomic<int> automate{0};
+    std::atomic<int> lastAutomateIndex{-1};
+    std::atomic<float> lastAutomateValue{0.0f};
+};
+
+class TestHost {
+public:
+    // Loads the module and creates one instance; fails the current test on error.
+    explicit TestHost(const std::string& effectName, bool withCallback = true);
+    ~TestHost();
+    TestHost(const TestHost&) = delete;
+    TestHost& operator=(const TestHost&) = delete;
+
+    AEffect* effect() const { return fx; }
+    bool loaded() const { return fx != nullptr; }
+    HostCalls& calls() { return *hostCalls; }
+
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
+                       float opt = 0.0f) const;
+    std::string text(VstInt32 opcode, VstInt32 index = 0) const; // name / display / strings
+    std::string paramName(VstInt32 index) const { return text(effGetParamName, index); }
+    std::string paramDisplay(VstInt32 index) const { return text(effGetParamDisplay, index); }
+    void setParam(VstInt32 index, float value) const { fx->setParameter(fx, index, value); }
+    float getParam(VstInt32 index) const { return fx->getParameter(fx, index); }
+
+    // Sample rate, block size and resume, as a host does before playing.
+    void start(float sampleRate, VstInt32 blockSize = 512) const;
+    void suspend() const { dispatch(effMainsChanged, 0, 0); }
+    void resume() const { dispatch(effMainsChanged, 0, 1); }
+
+    std::vector<std::uint8_t> chunk(bool preset = false) const;
+    void setChunk(std::vector<std::uint8_t> bytes, bool preset = false) const;
+
+    // Processes stereo blocks (channels as separate vectors); side-chain
+    // inputs, when the plug-in has them, receive `sidechain` or silence.
+    void processReplacing(std::vector<float>& left, std::vector<float>& right) const;
+    void processAccumulating(const std::vector<float>& inL, const std::vector<float>& inR,
+                             std::vector<float>& outL, std::vector<float>& outR) const;
+
+    void close();
+
+private:
+    void* module = nullptr;
+    AEffect* fx = nullptr;
+    HostCalls* hostCalls;
+};
+
+} // namespace quor::test
