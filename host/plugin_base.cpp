@@ -145,7 +145,7 @@ VstIntPtr PluginBase::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr valu
     case effIdentify:
         return kEffectIdentify;
     case effGetChunk:
-        return ptr ? getChunk(static_cast<void**>(ptr), index != 0) : 0;
+        return getChunk(static_cast<void**>(ptr), index != 0); // a null ptr asks for the size only
     case effSetChunk:
         if (value < 0 || value > INT32_MAX) return 0;
         return setChunk(ptr, static_cast<VstInt32>(value), index != 0);

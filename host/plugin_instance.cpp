@@ -227,6 +227,7 @@ void PluginInstance::getParameterName(VstInt32 index, char* text) {
 VstInt32 PluginInstance::getChunk(void** data, bool isPreset) {
     if (!effect) return 0;
     const std::uint32_t size = stateChunkSize(effect->name, effect->paramCount);
+    if (!data) return static_cast<VstInt32>(size);
     std::lock_guard<std::mutex> chunkLock(chunkMutex);
     std::vector<std::uint8_t>& buffer = isPreset ? presetChunk : bankChunk;
     if (buffer.size() != size) buffer.assign(size, 0);
