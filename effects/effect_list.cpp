@@ -10,6 +10,7 @@ namespace quor {
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("Tremolo", createTremolo);
+    registry.registerEffect("Reverb", createReverb);
 }
 
 } // namespace quor

@@ -7,5 +7,6 @@ namespace quor {
 class HostedEffect;
 
 HostedEffect* createTremolo();
+HostedEffect* createReverb();
 
 } // namespace quor
