@@ -80,7 +80,7 @@ float Effect::sanitizedValue(std::int32_t index, float value) const {
     if (std::isnan(value)) return row.defaultValue;
     if (value < row.min) return row.min;
     if (value > row.max) return row.max;
-    return value;
+    return withoutSubnormal(value);
 }
 
 void Effect::formatValue(std::int32_t index, char* text, std::int32_t /*maxLength*/) {

@@ -88,7 +88,7 @@ public:
     void applyDefaults();
 
     // A stored value a restored state may carry, made safe: NaN takes the
-    // default, anything else is limited to [min, max].
+    // default, anything else is limited to [min, max], a subnormal is 0.
     float sanitizedValue(std::int32_t index, float value) const;
 
     const char* name;

@@ -14,4 +14,10 @@ inline std::int32_t truncatedInt(float v) {
     return static_cast<std::int32_t>(v);
 }
 
+// A subnormal parameter value means zero, but once it reaches a sample loop
+// every multiplication by it costs a slow microcode assist: flush-to-zero
+// only flushes results, not operands. Stored values are therefore never
+// subnormal.
+inline float withoutSubnormal(float v) { return std::fpclassify(v) == FP_SUBNORMAL ? 0.0f : v; }
+
 } // namespace quor

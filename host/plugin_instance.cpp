@@ -1,5 +1,6 @@
 #include "host/plugin_instance.h"
 
+#include "framework/numeric.h"
 #include "framework/registry.h"
 #include "host/fp_mode.h"
 #include "host/name_hash.h"
@@ -29,8 +30,10 @@ void copyHostText(char* dest, const char* source) {
     dest[n] = 0;
 }
 
+// Pins are numbered from 1. The host may ask for any index, so the number is
+// formed in 64 bits: INT32_MAX + 1 must not overflow.
 void fillPinProperties(VstPinProperties* pin, const char* prefix, VstInt32 index) {
-    std::snprintf(pin->label, sizeof pin->label, "%s %i", prefix, static_cast<int>(index) + 1);
+    std::snprintf(pin->label, sizeof pin->label, "%s %lld", prefix, static_cast<long long>(index) + 1);
     pin->flags = kVstPinIsActive | kVstPinIsStereo | kVstPinUseSpeaker;
     pin->arrangementType = kSpeakerArrStereo;
 }
@@ -183,7 +186,7 @@ void PluginInstance::setParameter(VstInt32 index, float value) {
     if (!effect || !validParameterIndex(index) || std::isnan(value)) return;
     value = std::clamp(value, 0.0f, 1.0f);
     const ParamInfo& row = effect->params[index];
-    const float stored = row.min + (row.max - row.min) * value;
+    const float stored = withoutSubnormal(row.min + (row.max - row.min) * value);
     {
         std::lock_guard<InstanceLock> lock(effect->processLock);
         storeValue(index, stored);
