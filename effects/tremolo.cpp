@@ -117,7 +117,9 @@ private:
         const std::int32_t n = numInputs;
         if (n < 1) return;
         const float p0 = phase;
-        const float inc = 1.0f / (sampleRate / rateHz);
+        // Without a sample rate the step would be infinite and the wrap below
+        // endless: the oscillator then stands still.
+        const float inc = sampleRate > 0.0f ? 1.0f / (sampleRate / rateHz) : 0.0f;
         const float depth = values[kDepth];
         const float undepth = 1.0f - depth;
         const float spread = n >= 2 ? 1.0f / static_cast<float>(n - 1) : 0.0f;

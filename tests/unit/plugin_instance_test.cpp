@@ -1,17 +1,22 @@
 #include "framework/effect.h"
 #include "framework/registry.h"
 #include "host/plugin_instance.h"
+#include "host/state_chunk.h"
 
 #include <gtest/gtest.h>
+#include <xmmintrin.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <vector>
 
 namespace quor {
 namespace {
+
+using Calls = std::vector<std::int32_t>;
+using Bytes = std::vector<std::uint8_t>;
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 const ParamInfo kProbeRows[] = {
     {"Gain", 0.0f, 1.0f, 0, 0.5f},
@@ -30,30 +35,28 @@ public:
     void convertChunk(const std::uint8_t*) override { ++conversions; }
     void process(AudioBuffers& buffers, bool replacing) override {
         ++blocks;
-        lastRate = sampleRate;
+        flushToZero = (_mm_getcsr() & 0x8000u) != 0;
         for (int c = 0; c < 2; ++c)
             for (std::int32_t k = 0; k < buffers.frames; ++k) {
                 const float y = 2.0f * buffers.inputs[c][k];
-                if (replacing)
-                    buffers.outputs[c][k] = y;
-                else
-                    buffers.outputs[c][k] += y;
+                buffers.outputs[c][k] = replacing ? y : buffers.outputs[c][k] + y;
             }
     }
 
-    std::vector<std::int32_t> changed;
-    int resets = 0;
-    int conversions = 0;
-    int blocks = 0;
-    float lastRate = 0;
+    Calls changed;
+    int resets = 0, conversions = 0, blocks = 0;
+    bool flushToZero = false;
 };
 
 int ioChangedCalls = 0;
-VstIntPtr countingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+std::vector<std::pair<VstInt32, float>> automated;
+VstIntPtr countingHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float opt) {
     if (opcode == audioMasterIOChanged) ++ioChangedCalls;
+    if (opcode == audioMasterAutomate) automated.emplace_back(index, opt);
     return 0;
 }
 
+// "probe" creates nothing, so a lookup that ignored case would come back empty.
 const EffectRegistry& probes() {
     static EffectRegistry registry;
     if (!registry.first()) {
@@ -63,9 +66,15 @@ const EffectRegistry& probes() {
     return registry;
 }
 
+Bytes chunkOf(const std::vector<float>& values, std::uint32_t version = 0) {
+    const auto count = static_cast<std::int32_t>(values.size());
+    Bytes bytes(stateChunkSize("Probe", count));
+    writeStateChunk(bytes.data(), "Probe", version, values.data(), count);
+    return bytes;
+}
+
 // One instance, reached only through its AEffect record, closed as a host closes it.
-class Hosted {
-public:
+struct Hosted {
     explicit Hosted(const char* name = "Probe", audioMasterCallback host = countingHost,
                     const EffectRegistry& registry = probes())
         : instance(new PluginInstance(host, name, registry)), fx(instance->effectRecord()) {}
@@ -76,142 +85,122 @@ public:
         return fx->dispatcher(fx, opcode, index, value, ptr, opt);
     }
     Probe& probe() { return dynamic_cast<Probe&>(*instance->wrappedEffect()); }
-    std::vector<std::uint8_t> chunk() {
+    Bytes chunk() {
         void* data = nullptr;
         const auto size = dispatch(effGetChunk, 0, 0, &data);
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         return {bytes, bytes + size};
     }
-    void setChunk(std::vector<std::uint8_t> bytes) {
-        dispatch(effSetChunk, 0, static_cast<VstIntPtr>(bytes.size()), bytes.data());
+    // The parameterChanged calls a restore of the first `size` bytes makes.
+    Calls restore(Bytes bytes, std::size_t size = SIZE_MAX) {
+        probe().changed.clear();
+        EXPECT_EQ(dispatch(effSetChunk, 0, static_cast<VstIntPtr>(std::min(size, bytes.size())), bytes.data()), 0);
+        return probe().changed;
     }
-    // One block of 1, 2, 3, 4 on both channels; returns the left output.
+    // One block of 1, 2, 3, 4 on both channels over outputs holding `prefill`; returns the left output.
     std::vector<float> block(bool accumulate = false, bool sameArrays = false, float prefill = 0.0f) {
         std::vector<float> in[2] = {{1, 2, 3, 4}, {1, 2, 3, 4}};
         std::vector<float> out[2] = {std::vector<float>(4, prefill), std::vector<float>(4, prefill)};
         float* inputs[2] = {in[0].data(), in[1].data()};
         float* outputs[2] = {out[0].data(), out[1].data()};
-        float** outArray = sameArrays ? inputs : outputs;
-        (accumulate ? fx->process : fx->processReplacing)(fx, inputs, outArray, 4);
+        (accumulate ? fx->process : fx->processReplacing)(fx, inputs, sameArrays ? inputs : outputs, 4);
         return sameArrays ? in[0] : out[0];
     }
+    void setParameter(VstInt32 index, float value) { fx->setParameter(fx, index, value); }
+    float getParameter(VstInt32 index) { return fx->getParameter(fx, index); }
 
     PluginInstance* instance;
     AEffect* fx;
 };
 
-// Offsets in the chunk of "Probe": the "pars" record and its first value.
-constexpr std::size_t kPars = 8 + 14;
-constexpr std::size_t kValue = kPars + 16;
-
-void putFloat(std::vector<std::uint8_t>& bytes, std::size_t offset, float v) { std::memcpy(&bytes[offset], &v, 4); }
-
 class Instance : public ::testing::Test {
 protected:
-    void SetUp() override { ioChangedCalls = 0; }
+    void SetUp() override {
+        ioChangedCalls = 0;
+        automated.clear();
+    }
 };
-
-TEST_F(Instance, CreationAppliesDefaultsOnceEach) {
-    Hosted host;
-    ASSERT_TRUE(host.instance->hasEffect());
-    EXPECT_EQ(host.probe().changed, (std::vector<std::int32_t>{0, 1, 2, 3}));
-    EXPECT_NE(host.probe().hostLink, nullptr);
-    EXPECT_EQ(host.fx->numParams, 4);
-    EXPECT_EQ(host.fx->flags, effFlagsCanReplacing | effFlagsProgramChunks);
-    EXPECT_EQ(host.fx->initialDelay, 0);
-    EXPECT_EQ(host.dispatch(effGetPlugCategory), kPlugCategEffect);
-}
 
 TEST_F(Instance, SetAndGetParameter) {
     Hosted host;
     Probe& probe = host.probe();
+    EXPECT_EQ(probe.changed, (Calls{0, 1, 2, 3})); // the defaults, once each
+    EXPECT_NE(probe.hostLink, nullptr);
     probe.changed.clear();
 
-    host.fx->setParameter(host.fx, 0, 0.5f); // already the value
-    EXPECT_TRUE(probe.changed.empty());
-    host.fx->setParameter(host.fx, 1, 0.3f);
+    host.setParameter(0, 0.5f); // already the value
+    host.setParameter(1, 0.3f);
     EXPECT_EQ(probe.values[1], 4.0f * 0.3f); // discrete, yet not rounded
-    EXPECT_EQ(host.fx->getParameter(host.fx, 1), 0.3f);
-    host.fx->setParameter(host.fx, 3, 1.5f);
+    EXPECT_EQ(host.getParameter(1), 0.3f);
+    host.setParameter(3, 1.5f);
     EXPECT_EQ(probe.values[3], 1.0f);
-    host.fx->setParameter(host.fx, 3, -7.0f);
+    host.setParameter(3, -7.0f);
     EXPECT_EQ(probe.values[3], -1.0f);
-    EXPECT_EQ(probe.changed, (std::vector<std::int32_t>{1, 3, 3}));
+    EXPECT_EQ(probe.changed, (Calls{1, 3, 3}));
 
     // Nonsense from the host changes nothing and reads as 0.
     probe.changed.clear();
-    host.fx->setParameter(host.fx, 0, std::numeric_limits<float>::quiet_NaN());
-    host.fx->setParameter(host.fx, 4, 0.9f);
-    host.fx->setParameter(host.fx, -1, 0.9f);
-    EXPECT_EQ(host.fx->getParameter(host.fx, 4), 0.0f);
-    EXPECT_EQ(host.fx->getParameter(host.fx, -1), 0.0f);
-    EXPECT_EQ(host.fx->getParameter(host.fx, 0), 0.5f);
+    host.setParameter(0, kNaN);
+    host.setParameter(4, 0.9f);
+    host.setParameter(-1, 0.9f);
+    EXPECT_EQ(host.getParameter(4), 0.0f);
+    EXPECT_EQ(host.getParameter(-1), 0.0f);
+    EXPECT_EQ(host.getParameter(0), 0.5f);
     EXPECT_TRUE(probe.changed.empty());
+
+    // A change the effect makes itself is stored as the host's would be, then announced.
+    probe.hostLink->setParameterAutomated(2, 1.0f);
+    EXPECT_EQ(probe.values[2], 1.0f);
+    EXPECT_EQ(probe.changed, Calls{2});
+    EXPECT_EQ(automated, (std::vector<std::pair<VstInt32, float>>{{2, 1.0f}}));
 }
 
 TEST_F(Instance, ChunkRestoreCallsOnlyForChangedValues) {
     Hosted host;
     Probe& probe = host.probe();
-    const std::vector<std::uint8_t> saved = host.chunk();
-    ASSERT_EQ(saved.size(), 8u + 14u + 16u + 16u);
+    const Bytes saved = host.chunk();
+    EXPECT_EQ(saved, chunkOf({0.5f, 1.0f, 0.0f, 0.0f}));
     EXPECT_EQ(host.dispatch(effGetChunk, 0, 0, nullptr), static_cast<VstIntPtr>(saved.size())); // size only
-    probe.changed.clear();
 
-    host.setChunk(saved);
-    EXPECT_TRUE(probe.changed.empty());
-    EXPECT_EQ(probe.conversions, 0);
-
-    std::vector<std::uint8_t> edited = saved;
-    putFloat(edited, kValue + 4 * 2, 1.0f);
-    host.setChunk(edited);
-    EXPECT_EQ(probe.changed, (std::vector<std::int32_t>{2}));
-    EXPECT_EQ(host.fx->getParameter(host.fx, 2), 1.0f);
-
+    EXPECT_EQ(host.restore(saved), Calls{});
+    EXPECT_EQ(host.restore(chunkOf({0.5f, 1.0f, 1.0f, 0.0f})), Calls{2});
+    EXPECT_EQ(host.getParameter(2), 1.0f);
     // A NaN takes the default, an out-of-range value the nearest end.
-    probe.changed.clear();
-    putFloat(edited, kValue + 4 * 0, std::numeric_limits<float>::quiet_NaN());
-    putFloat(edited, kValue + 4 * 1, 9.0f);
-    host.setChunk(edited);
+    EXPECT_EQ(host.restore(chunkOf({kNaN, 9.0f, 1.0f, -3.0f})), (Calls{1, 3}));
     EXPECT_EQ(probe.values[0], 0.5f);
     EXPECT_EQ(probe.values[1], 4.0f);
-    EXPECT_EQ(probe.changed, (std::vector<std::int32_t>{1}));
-    EXPECT_EQ(host.fx->getParameter(host.fx, 1), 1.0f);
+    EXPECT_EQ(probe.values[3], -1.0f);
+    EXPECT_EQ(host.getParameter(1), 1.0f);
+    EXPECT_EQ(probe.conversions, 0);
 
-    // Another version with the right count: applied, then converted.
-    probe.changed.clear();
-    edited = saved;
-    edited[kPars + 8] = 1;
-    putFloat(edited, kValue + 4 * 3, 0.5f);
-    host.setChunk(edited);
-    EXPECT_EQ(probe.changed, (std::vector<std::int32_t>{1, 2, 3}));
+    // Another version, or another count: what fits is applied, then converted.
+    EXPECT_EQ(host.restore(chunkOf({0.5f, 1.0f, 0.0f, 0.0f}, 1)), (Calls{1, 2, 3}));
     EXPECT_EQ(probe.conversions, 1);
-
-    // Other counts: what the record holds for existing parameters is applied.
-    probe.changed.clear();
-    std::vector<std::uint8_t> shorter(saved.begin(), saved.end() - 8);
-    shorter[4] = static_cast<std::uint8_t>(shorter.size());
-    shorter[kPars + 4] = 16 + 8;
-    shorter[kPars + 12] = 2;
-    host.setChunk(shorter);
-    std::vector<std::uint8_t> longer = saved;
-    for (int i = 0; i < 2; ++i)
-        longer.insert(longer.end(), {0, 0, 0x80, 0x3F});
-    longer[4] = static_cast<std::uint8_t>(longer.size());
-    longer[kPars + 4] = 16 + 24;
-    longer[kPars + 12] = 6;
-    putFloat(longer, kValue, 1.0f);
-    host.setChunk(longer);
-    EXPECT_EQ(probe.changed, (std::vector<std::int32_t>{0, 3})); // the shorter one changed nothing
+    EXPECT_EQ(host.restore(chunkOf({0.25f, 1.0f})), Calls{0});
+    EXPECT_EQ(host.restore(chunkOf({0.5f, 1.0f, 0.0f, 0.0f, 7.0f, 7.0f})), Calls{0});
     EXPECT_EQ(probe.conversions, 3);
 
-    // Wrong tag or nothing at all: ignored.
-    probe.changed.clear();
-    std::vector<std::uint8_t> foreign = saved;
-    foreign[0] = 'x';
-    host.setChunk(foreign);
-    EXPECT_EQ(host.dispatch(effSetChunk, 0, 0, edited.data()), 0); // size 0
+    // Records in either order; bytes the host did not hand over are not read.
+    Bytes parsFirst = chunkOf({1.0f, 1.0f, 0.0f, 0.0f});
+    std::rotate(parsFirst.begin() + 8, parsFirst.begin() + 8 + 14, parsFirst.end());
+    EXPECT_EQ(host.restore(parsFirst), Calls{0});
+    const Bytes next = chunkOf({0.75f, 2.0f, 1.0f, 0.5f});
+    EXPECT_EQ(host.restore(next, next.size() - 5), (Calls{0, 1}));
+
+    // Ignored: a wrong tag, no "pars" record, a zero record size ending the
+    // scan, no bytes at all.
+    Bytes broken = next;
+    broken[0] = 'x';
+    EXPECT_EQ(host.restore(broken), Calls{});
+    broken = next;
+    broken[8 + 14] = 'x';
+    EXPECT_EQ(host.restore(broken), Calls{});
+    broken = next;
+    std::fill(broken.begin() + 12, broken.begin() + 16, 0);
+    EXPECT_EQ(host.restore(broken), Calls{});
+    EXPECT_EQ(host.restore(next, 0), Calls{});
     EXPECT_EQ(host.dispatch(effSetChunk, 0, 56, nullptr), 0);
-    EXPECT_TRUE(probe.changed.empty());
+    EXPECT_EQ(probe.conversions, 3);
 }
 
 TEST_F(Instance, ResetsAndSampleRates) {
@@ -220,12 +209,11 @@ TEST_F(Instance, ResetsAndSampleRates) {
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
     EXPECT_EQ(probe.resets, 1); // at once, with the new rate
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
-    EXPECT_EQ(probe.resets, 1);
     host.dispatch(effMainsChanged, 0, 1);
+    EXPECT_EQ(probe.resets, 1);
     host.block();
-    EXPECT_EQ(probe.resets, 2); // the pending reset of a new instance
     host.block();
-    EXPECT_EQ(probe.resets, 2);
+    EXPECT_EQ(probe.resets, 2); // the pending reset of a new instance, once
 
     host.dispatch(effMainsChanged, 0, 0);
     host.dispatch(effMainsChanged, 0, 1);
@@ -235,8 +223,7 @@ TEST_F(Instance, ResetsAndSampleRates) {
     EXPECT_EQ(probe.resets, 3);
 
     // Rates that are no rate are ignored; the rest are held to what effects are built for.
-    for (float rate : {0.0f, -48000.0f, std::numeric_limits<float>::quiet_NaN(),
-                       std::numeric_limits<float>::infinity()})
+    for (float rate : {0.0f, -48000.0f, kNaN, std::numeric_limits<float>::infinity()})
         host.dispatch(effSetSampleRate, 0, 0, nullptr, rate);
     EXPECT_EQ(probe.sampleRate, 44100.0f);
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 1000.0f);
@@ -251,13 +238,10 @@ TEST_F(Instance, LatencyReachesTheHostOnlyWhenItChanges) {
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
     host.dispatch(effMainsChanged, 0, 1);
     host.block();
-    EXPECT_EQ(ioChangedCalls, 0);
-
     probe.latency = 64;
     host.block();
-    EXPECT_EQ(host.fx->initialDelay, 64);
-    EXPECT_EQ(ioChangedCalls, 1);
     host.block();
+    EXPECT_EQ(host.fx->initialDelay, 64);
     EXPECT_EQ(ioChangedCalls, 1);
 
     probe.latency = 32;
@@ -271,18 +255,25 @@ TEST_F(Instance, LatencyReachesTheHostOnlyWhenItChanges) {
 
 TEST_F(Instance, ReplacingAccumulatingAndInPlace) {
     Hosted host;
-    Probe& probe = host.probe();
-    EXPECT_EQ(host.block(), (std::vector<float>{1, 2, 3, 4})); // no rate yet: passes through
-    EXPECT_EQ(probe.blocks, 0);
+    EXPECT_EQ(host.block(), (std::vector<float>{1, 2, 3, 4})); // no rate yet: passed through
+    EXPECT_EQ(host.probe().blocks, 0);
 
     host.dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
     EXPECT_EQ(host.block(false, false, 9.0f), (std::vector<float>{2, 4, 6, 8}));
     EXPECT_EQ(host.block(true, false, 9.0f), (std::vector<float>{11, 13, 15, 17}));
     // Accumulating into the very arrays it reads: the result once, not input plus result.
     EXPECT_EQ(host.block(true, true), (std::vector<float>{2, 4, 6, 8}));
-    EXPECT_EQ(host.block(false, true), (std::vector<float>{2, 4, 6, 8}));
-    EXPECT_EQ(probe.blocks, 4);
-    EXPECT_EQ(probe.lastRate, 48000.0f);
+    EXPECT_EQ(host.probe().blocks, 3);
+
+    // Flush-to-zero holds for the block only; the caller's bit comes back.
+    const unsigned saved = _mm_getcsr();
+    for (unsigned callerBit : {0u, 0x8000u}) {
+        _mm_setcsr((saved & ~0x8000u) | callerBit);
+        host.block();
+        EXPECT_TRUE(host.probe().flushToZero);
+        EXPECT_EQ(_mm_getcsr() & 0x8000u, callerBit);
+    }
+    _mm_setcsr(saved);
 }
 
 TEST_F(Instance, InstancesWithoutAnEffect) {
@@ -294,19 +285,16 @@ TEST_F(Instance, InstancesWithoutAnEffect) {
         char text[64] = "untouched";
         EXPECT_EQ(host->dispatch(effGetEffectName, 0, 0, text), 0);
         EXPECT_STREQ(text, "");
-        void* data = nullptr;
-        EXPECT_EQ(host->dispatch(effGetChunk, 0, 0, &data), 0);
+        EXPECT_EQ(host->dispatch(effGetChunk, 0, 0, text), 0);
         EXPECT_EQ(host->dispatch(effSetChunk, 0, 4, text), 0);
-        host->fx->setParameter(host->fx, 0, 0.5f);
-        EXPECT_EQ(host->fx->getParameter(host->fx, 0), 0.0f);
+        host->setParameter(0, 0.5f);
+        EXPECT_EQ(host->getParameter(0), 0.0f);
         host->dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
         host->dispatch(effMainsChanged, 0, 1);
         EXPECT_EQ(host->block(), (std::vector<float>{1, 2, 3, 4}));
         delete host;
     }
-    // No configured name: the last registered effect.
-    Hosted fallback(nullptr);
-    EXPECT_TRUE(fallback.instance->hasEffect());
+    Hosted fallback(nullptr); // no configured name: the last registered effect
     EXPECT_STREQ(fallback.probe().name, "Probe");
 }
 

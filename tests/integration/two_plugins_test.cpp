@@ -1,0 +1,57 @@
+// Two Quor plug-ins in one process: each module keeps its own registry,
+// effect code and instance recovery, as only VSTPluginMain is visible.
+#include "tests/support/test_host.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <string>
+#include <vector>
+
+namespace quor::test {
+namespace {
+
+TEST(TwoPlugins, EachModuleWrapsItsOwnEffect) {
+    const std::vector<std::string> built = builtEffects();
+    ASSERT_GE(built.size(), 2u) << "this test needs two different Quor plug-ins built, found " << built.size();
+    const std::string& a = built[0];
+    const std::string& b = built[1];
+
+    TestHost first(a);
+    TestHost second(b);
+    ASSERT_TRUE(first.loaded() && second.loaded());
+    // Created one after the other and used interleaved: no module may pick up
+    // the other's registry or effect.
+    TestHost firstAgain(a);
+    const std::vector<std::pair<const TestHost*, std::string>> hosts = {{&first, a}, {&second, b}, {&firstAgain, a}};
+    for (const auto& [host, name] : hosts) {
+        EXPECT_EQ(host->text(effGetProductString), name);
+        EXPECT_EQ(host->text(effGetEffectName), "Quor " + name);
+        const VstInt32 count = host->effect()->numParams;
+        EXPECT_NE(host->paramName(count - 1), "") << name;
+        EXPECT_EQ(host->chunk().size(), 33 + name.size() + 4 * static_cast<std::size_t>(count)) << name;
+    }
+    EXPECT_NE(first.effect()->uniqueID, second.effect()->uniqueID);
+    EXPECT_EQ(first.effect()->uniqueID, firstAgain.effect()->uniqueID);
+    EXPECT_NE(first.effect()->dispatcher, second.effect()->dispatcher); // separate code
+
+    // Each module exports its entry point and nothing else of the spine.
+    void* module = dlopen(pluginPath(a).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(module, nullptr);
+    EXPECT_NE(dlsym(module, "VSTPluginMain"), nullptr);
+    EXPECT_EQ(dlsym(module, "_ZN4quor14EffectRegistry5suiteEv"), nullptr);
+    dlclose(module);
+
+    // State and audio stay apart too: changing and running one leaves the other as it was.
+    const auto before = second.chunk();
+    first.start(48000.0f);
+    second.start(48000.0f);
+    std::vector<float> left(256, 0.5f), right(256, 0.5f);
+    first.processReplacing(left, right);
+    first.setParam(0, first.getParam(0) > 0.5f ? 0.0f : 1.0f);
+    EXPECT_EQ(second.chunk(), before);
+}
+
+} // namespace
+} // namespace quor::test
