@@ -1,4 +1,5 @@
 #include "framework/effect.h"
+#include "framework/numeric.h"
 
 #include <gtest/gtest.h>
 
@@ -27,8 +28,8 @@ public:
     void clear() override {}
     void reset() override {}
     void process(AudioBuffers&, bool) override {}
-    void sampleRateChanged() override { log.push_back("rate " + std::to_string(int(controlRate))); }
-    void controlRateChanged() override { log.push_back("control " + std::to_string(int(controlRate))); }
+    void sampleRateChanged() override { log.push_back("rate " + std::to_string(truncatedInt(controlRate))); }
+    void controlRateChanged() override { log.push_back("control " + std::to_string(truncatedInt(controlRate))); }
     void parameterChanged(std::int32_t index) override {
         for (std::int32_t i = 0; i < paramCount; ++i)
             sawOnlyDefaults &= values[i] == params[i].defaultValue;
