@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-dev
+  cmake ninja-build pkg-config g++ clang libclang-rt-dev
   googletest libgtest-dev libbenchmark-dev
   libsndfile1-dev libebur128-dev libcli11-dev
 )

@@ -1,0 +1,275 @@
+#include "tools/quor/commands.h"
+
+#include "tools/quor/audio_file.h"
+#include "tools/quor/bench.h"
+#include "tools/quor/demo_signal.h"
+#include "tools/quor/error.h"
+#include "tools/quor/parameters.h"
+#include "tools/quor/plugin.h"
+#include "tools/quor/plugin_locator.h"
+#include "tools/quor/preset_file.h"
+#include "tools/quor/render.h"
+#include "tools/quor/report.h"
+#include "tools/quor/signal_stats.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+namespace quor::cli {
+
+namespace {
+
+constexpr int kMaxBlockFrames = 65536;
+constexpr double kMinRate = 1000.0;
+constexpr double kMaxRate = 768000.0;
+
+void checkBlockSize(int frames) {
+    if (frames < 1 || frames > kMaxBlockFrames)
+        throw Error("--block takes 1 to " + std::to_string(kMaxBlockFrames) + " frames, not " + std::to_string(frames));
+}
+
+void checkRate(double rate) {
+    if (!(rate >= kMinRate && rate <= kMaxRate))
+        throw Error("--rate takes " + std::to_string(static_cast<int>(kMinRate)) + " to " +
+                    std::to_string(static_cast<int>(kMaxRate)) + " Hz");
+}
+
+std::string fileStem(const std::string& path) { return std::filesystem::path(path).stem().string(); }
+
+bool floatFormat(int format) {
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+}
+
+void reportProblems(const RenderResult& r, const SignalStats& outStats, int format, const std::string& pluginName) {
+    if (r.latencyIgnored)
+        warn(pluginName + " reported an implausible latency; nothing was compensated for it");
+    else if (r.latencyChanged)
+        warn(pluginName + " changed its latency while rendering (" + std::to_string(r.latency) + " -> " +
+             std::to_string(r.reportedLatency) + " samples); the output is aligned for " + std::to_string(r.latency));
+    if (r.nonFiniteOutput > 0)
+        warn(pluginName + " produced " + std::to_string(r.nonFiniteOutput) +
+             " samples that were not numbers (NaN or infinite); they were written as silence");
+    if (outStats.peak() > 1.0 && !floatFormat(format))
+        warn("the output peaks at +" + formatLevel(toDecibels(outStats.peak())) +
+             " dBFS; samples beyond full scale were clipped in the file");
+}
+
+void summarise(std::ostream& out, RenderSummary& s, const Plugin& plugin, const RenderResult& r,
+               const SignalStats& in, const SignalStats& outStats) {
+    s.pluginName = plugin.effectName();
+    s.pluginPath = plugin.path();
+    s.inputStats = &in;
+    s.outputStats = &outStats;
+    s.result = r;
+    printRenderSummary(out, s);
+}
+
+} // namespace
+
+std::unique_ptr<Plugin> loadPlugin(const PluginChoice& choice) {
+    if (!choice.effect.empty() && !choice.path.empty()) throw Error("give either --effect or --plugin, not both");
+    if (!choice.path.empty()) return Plugin::load(choice.path);
+    if (!choice.effect.empty()) return Plugin::load(locateEffect(choice.effect));
+    throw Error("choose a plug-in with --effect NAME or --plugin PATH");
+}
+
+int runRender(const RenderOptions& o, std::ostream& out) {
+    checkBlockSize(o.blockSize);
+    const TailSetting tail = parseTail(o.tail);
+    AudioReader input(o.input);
+    const AudioFileInfo& info = input.info();
+    std::unique_ptr<AudioReader> side;
+    if (!o.sidechain.empty()) {
+        side = std::make_unique<AudioReader>(o.sidechain);
+        if (side->info().sampleRate != info.sampleRate)
+            throw Error("the side-chain " + o.sidechain + " is at " + std::to_string(side->info().sampleRate) +
+                        " Hz, the input at " + std::to_string(info.sampleRate) + " Hz");
+        if (side->info().frames != info.frames)
+            throw Error("the side-chain " + o.sidechain + " has " + std::to_string(side->info().frames) +
+                        " frames, the input " + std::to_string(info.frames) + "; they must have the same length");
+    }
+
+    std::unique_ptr<Plugin> plugin = loadPlugin(o.plugin);
+    if (side && plugin->numInputs() <= 2)
+        throw Error(plugin->effectName() + " has no side-chain inputs for " + o.sidechain);
+    if (renderChannels(*plugin) < 1) throw Error(plugin->effectName() + " has no audio outputs");
+    plugin->configure(info.sampleRate, o.blockSize);
+    if (!o.preset.empty()) applyPreset(*plugin, loadPresetFile(o.preset));
+    applySettings(*plugin, o.settings);
+
+    const int outChannels = renderChannels(*plugin);
+    const int format = outputFormatFor(o.output, info.format, o.encoding, outChannels, info.sampleRate);
+    AudioWriter writer(o.output, format, outChannels, info.sampleRate);
+    ReaderSource source(input, o.blockSize);
+    std::unique_ptr<ReaderSource> sideSource = side ? std::make_unique<ReaderSource>(*side, o.blockSize) : nullptr;
+    WriterSink sink(writer, outChannels, o.blockSize);
+    SignalStats inStats(2, info.sampleRate, o.blockSize);
+    SignalStats outStats(outChannels, info.sampleRate, o.blockSize);
+
+    RenderSettings settings;
+    settings.blockSize = o.blockSize;
+    settings.tail = tail;
+    settings.compensateLatency = o.compensateLatency;
+    RenderResult result;
+    {
+        ProgressBar bar(o.progress);
+        result = render(*plugin, source, sideSource.get(), sink, settings, &inStats, &outStats,
+                        [&bar](std::int64_t done, std::int64_t expected) { bar.update(done, expected); });
+    }
+    writer.commit();
+
+    RenderSummary s;
+    s.inputName = o.input;
+    s.inputFormat = describeFormat(info.format);
+    s.inputChannels = info.channels;
+    s.outputName = o.output;
+    s.outputFormat = describeFormat(format);
+    s.outputChannels = outChannels;
+    s.sampleRate = info.sampleRate;
+    s.automaticTail = tail.automatic;
+    s.compensateLatency = o.compensateLatency;
+    summarise(out, s, *plugin, result, inStats, outStats);
+    reportProblems(result, outStats, format, plugin->effectName());
+    return 0;
+}
+
+int runInfo(const InfoOptions& o, std::ostream& out) {
+    checkRate(o.sampleRate);
+    std::unique_ptr<Plugin> plugin = loadPlugin(o.plugin);
+    plugin->configure(o.sampleRate, 512);
+    // Many plug-ins settle their latency only when processing is switched on.
+    plugin->start();
+    plugin->stop();
+    printPluginInfo(out, *plugin);
+    out << "\n";
+    printParameterTable(out, *plugin);
+    return 0;
+}
+
+int runPreset(const PresetOptions& o, std::ostream& out) {
+    if (o.action == "show") {
+        printPreset(out, loadPresetFile(o.file));
+        return 0;
+    }
+    std::unique_ptr<Plugin> plugin = loadPlugin(o.plugin);
+    if (o.action == "load") {
+        const PresetFile preset = loadPresetFile(o.file);
+        applyPreset(*plugin, preset);
+        out << "loaded " << o.file << " into " << plugin->effectName() << "\n\n";
+        printParameterTable(out, *plugin);
+        return 0;
+    }
+    if (o.action != "save") throw Error("unknown preset action '" + o.action + "'");
+    if (!o.from.empty()) applyPreset(*plugin, loadPresetFile(o.from));
+    applySettings(*plugin, o.settings);
+    const bool bank = isBankPath(o.file);
+    std::string name = o.name;
+    if (name.empty() && plugin->programName().empty()) name = fileStem(o.file);
+    const PresetFile preset = capturePreset(*plugin, bank, name);
+    const std::vector<std::uint8_t> bytes = bank ? encodeBank(preset.bank) : encodeProgram(preset.program);
+    writeBinaryFile(o.file, bytes);
+    const bool opaque = bank ? preset.bank.opaque : preset.program.opaque;
+    out << "saved " << (bank ? "bank" : "program") << " ("
+        << (bank ? (opaque ? "FBCh" : "FxBk") : (opaque ? "FPCh" : "FxCk")) << ", " << bytes.size()
+        << " bytes) of " << plugin->effectName() << " (ID " << formatUniqueId(plugin->uniqueId()) << ") to "
+        << o.file << "\n";
+    return 0;
+}
+
+int runBench(const BenchOptions& o, std::ostream& out) {
+    checkRate(o.sampleRate);
+    checkBlockSize(o.blockSize);
+    if (!(o.seconds > 0.0 && o.seconds <= 3600.0)) throw Error("--seconds takes a duration from 0 to 3600");
+    std::unique_ptr<Plugin> main = loadPlugin(o.plugin);
+    std::unique_ptr<Plugin> other = o.versus.empty() ? nullptr : Plugin::load(o.versus);
+    std::vector<Plugin*> plugins{main.get()};
+    if (other) plugins.push_back(other.get());
+    for (Plugin* p : plugins)
+        p->configure(o.sampleRate, o.blockSize);
+    applySettings(*main, o.settings);
+
+    const std::vector<BenchFigures> figures = runBenchmark(plugins, o.sampleRate, o.blockSize, o.seconds);
+    char line[256];
+    std::snprintf(line, sizeof line, "%.0f Hz, %d-frame blocks, %.1f s of noise per plug-in%s\n", o.sampleRate,
+                  o.blockSize, o.seconds, other ? ", measured in alternating turns" : "");
+    out << line;
+    std::size_t width = 0;
+    for (const BenchFigures& f : figures)
+        width = std::max(width, f.name.size());
+    for (std::size_t k = 0; k < figures.size(); ++k) {
+        const BenchFigures& f = figures[k];
+        std::snprintf(line, sizeof line, "%-*s  %10.1f ns/frame  %9.1fx real time  (%s)\n", static_cast<int>(width),
+                      f.name.c_str(), f.nanosecondsPerFrame(), f.realTimeFactor(o.sampleRate),
+                      displayPath(plugins[k]->path()).c_str());
+        out << line;
+    }
+    if (figures.size() == 2 && figures[0].nanosecondsPerFrame() > 0.0) {
+        const double ratio = figures[1].nanosecondsPerFrame() / figures[0].nanosecondsPerFrame();
+        std::snprintf(line, sizeof line, "ratio: %s takes %.2fx the time of %s per frame\n", figures[1].name.c_str(),
+                      ratio, figures[0].name.c_str());
+        out << line;
+    }
+    return 0;
+}
+
+int runDemo(const DemoOptions& o, std::ostream& out) {
+    constexpr double kDemoRate = 48000.0;
+    constexpr int kDemoBlock = 512;
+    const int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    std::unique_ptr<Plugin> plugin = loadPlugin(o.plugin);
+    plugin->configure(kDemoRate, kDemoBlock);
+    applySettings(*plugin, o.settings);
+
+    const std::filesystem::path target(o.output);
+    if (target.has_parent_path()) {
+        std::error_code ec;
+        std::filesystem::create_directories(target.parent_path(), ec);
+        if (ec) throw Error("cannot create " + target.parent_path().string() + ": " + ec.message());
+    }
+    const StereoSignal signal = demoSignal(kDemoRate);
+    const std::string dryPath = (target.parent_path() / "demo-dry.wav").string();
+    {
+        AudioWriter dry(dryPath, format, 2, static_cast<int>(kDemoRate));
+        MemorySource source(signal.left, signal.right);
+        WriterSink sink(dry, 2, kDemoBlock);
+        std::vector<float> l(kDemoBlock), r(kDemoBlock);
+        float* channels[2] = {l.data(), r.data()};
+        for (int n; (n = source.read(channels, kDemoBlock)) > 0;)
+            sink.write(channels, n);
+        dry.commit();
+    }
+
+    const int outChannels = renderChannels(*plugin);
+    AudioWriter writer(o.output, format, outChannels, static_cast<int>(kDemoRate));
+    MemorySource source(signal.left, signal.right);
+    WriterSink sink(writer, outChannels, kDemoBlock);
+    SignalStats inStats(2, kDemoRate, kDemoBlock);
+    SignalStats outStats(outChannels, kDemoRate, kDemoBlock);
+    RenderSettings settings;
+    settings.blockSize = kDemoBlock;
+    settings.tail.automatic = true;
+    RenderResult result;
+    {
+        ProgressBar bar(o.progress);
+        result = render(*plugin, source, nullptr, sink, settings, &inStats, &outStats,
+                        [&bar](std::int64_t done, std::int64_t expected) { bar.update(done, expected); });
+    }
+    writer.commit();
+
+    RenderSummary s;
+    s.inputName = "built-in demo (drums and chords; dry copy in " + dryPath + ")";
+    s.outputName = o.output;
+    s.outputFormat = describeFormat(format);
+    s.outputChannels = outChannels;
+    s.sampleRate = kDemoRate;
+    s.automaticTail = true;
+    summarise(out, s, *plugin, result, inStats, outStats);
+    reportProblems(result, outStats, format, plugin->effectName());
+    return 0;
+}
+
+} // namespace quor::cli
