@@ -8,8 +8,8 @@
 
 #include <cctype>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace quor::cli {
@@ -86,7 +86,8 @@ void discardUnfinishedOutput() {
 
 AudioReader::AudioReader(const std::string& path) : filePath(path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw Error("cannot read " + path + ": is a directory");
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw Error("cannot read " + path + ": is a directory");
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     if (!f) throw Error("cannot read audio file " + path + ": " + sf_strerror(nullptr));
@@ -98,7 +99,8 @@ AudioReader::AudioReader(const std::string& path) : filePath(path) {
     if (info.channels < 1 || info.channels > 2) {
         sf_close(f);
         file = nullptr;
-        throw Error(path + " has " + std::to_string(info.channels) + " channels; quor reads mono and stereo files");
+        throw Error(path + " has " + std::to_string(info.channels) +
+                    " channels; quor reads mono and stereo files");
     }
     if (info.samplerate <= 0) {
         sf_close(f);
@@ -114,8 +116,7 @@ AudioReader::~AudioReader() {
 std::int64_t AudioReader::read(float* interleaved, std::int64_t frames) {
     std::int64_t total = 0;
     while (total < frames) {
-        const sf_count_t got =
-            sf_readf_float(file, interleaved + total * fileInfo.channels, frames - total);
+        const sf_count_t got = sf_readf_float(file, interleaved + total * fileInfo.channels, frames - total);
         if (got <= 0) break;
         total += got;
     }
@@ -124,7 +125,8 @@ std::int64_t AudioReader::read(float* interleaved, std::int64_t frames) {
     return total;
 }
 
-AudioWriter::AudioWriter(const std::string& path, int format, int channels, int sampleRate) : finalPath(path) {
+AudioWriter::AudioWriter(const std::string& path, int format, int channels, int sampleRate)
+    : finalPath(path) {
     // Regular files (and new ones) are written under a temporary name, so that
     // a failed render never leaves a truncated file or destroys an old one.
     struct stat st {};

@@ -18,7 +18,7 @@ struct AudioFileInfo {
 };
 
 class AudioReader {
-public:
+  public:
     // Opens a mono or stereo file; throws Error otherwise.
     explicit AudioReader(const std::string& path);
     ~AudioReader();
@@ -30,14 +30,14 @@ public:
     // Reads up to `frames` interleaved frames; returns how many, 0 at the end.
     std::int64_t read(float* interleaved, std::int64_t frames);
 
-private:
+  private:
     std::string filePath;
     AudioFileInfo fileInfo;
     sf_private_tag* file = nullptr;
 };
 
 class AudioWriter {
-public:
+  public:
     AudioWriter(const std::string& path, int format, int channels, int sampleRate);
     // Removes the output unless commit() ran.
     ~AudioWriter();
@@ -49,7 +49,7 @@ public:
     // Closes the file and moves it to its final name.
     void commit();
 
-private:
+  private:
     void close();
 
     std::string finalPath;

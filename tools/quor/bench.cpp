@@ -27,15 +27,16 @@ struct Runner {
 
 } // namespace
 
-std::vector<BenchFigures> runBenchmark(const std::vector<Plugin*>& plugins, double sampleRate, int blockFrames,
-                                       double audioSeconds) {
+std::vector<BenchFigures> runBenchmark(const std::vector<Plugin*>& plugins, double sampleRate,
+                                       int blockFrames, double audioSeconds) {
     const auto block = static_cast<std::size_t>(blockFrames);
     int maxInputs = 2;
     for (Plugin* p : plugins)
         maxInputs = std::max(maxInputs, p->numInputs());
 
     // A noise loop of whole blocks per input; each block reads a window of it.
-    const std::size_t loopBlocks = std::max<std::size_t>(1, static_cast<std::size_t>(kNoiseSeconds * sampleRate) / block);
+    const std::size_t loopBlocks =
+        std::max<std::size_t>(1, static_cast<std::size_t>(kNoiseSeconds * sampleRate) / block);
     std::vector<std::vector<float>> noise(static_cast<std::size_t>(maxInputs) + 1);
     for (std::size_t c = 0; c < noise.size(); ++c) {
         NoiseSource source(12345u + 977u * static_cast<unsigned>(c));
@@ -44,8 +45,10 @@ std::vector<BenchFigures> runBenchmark(const std::vector<Plugin*>& plugins, doub
             x = c + 1 == noise.size() ? 0.0f : kNoiseLevel * source.next();
     }
 
-    const std::int64_t totalBlocks = std::max<std::int64_t>(1, std::llround(std::ceil(audioSeconds * sampleRate / blockFrames)));
-    const std::int64_t turnBlocks = std::max<std::int64_t>(1, std::llround(kTurnSeconds * sampleRate / blockFrames));
+    const std::int64_t totalBlocks =
+        std::max<std::int64_t>(1, std::llround(std::ceil(audioSeconds * sampleRate / blockFrames)));
+    const std::int64_t turnBlocks =
+        std::max<std::int64_t>(1, std::llround(kTurnSeconds * sampleRate / blockFrames));
 
     std::vector<Runner> runners;
     for (Plugin* p : plugins) {
@@ -69,7 +72,8 @@ std::vector<BenchFigures> runBenchmark(const std::vector<Plugin*>& plugins, doub
             r.plugin->process(r.in.data(), r.out.data(), blockFrames);
         }
         if (!timed) return;
-        r.figures.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        r.figures.seconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         r.figures.frames += blocks * blockFrames;
     };
 

@@ -15,7 +15,9 @@ struct BenchFigures {
     std::string name;
     std::int64_t frames = 0;
     double seconds = 0.0; // inside the processing calls
-    double nanosecondsPerFrame() const { return frames > 0 ? seconds * 1e9 / static_cast<double>(frames) : 0.0; }
+    double nanosecondsPerFrame() const {
+        return frames > 0 ? seconds * 1e9 / static_cast<double>(frames) : 0.0;
+    }
     double realTimeFactor(double sampleRate) const {
         return seconds > 0.0 ? static_cast<double>(frames) / sampleRate / seconds : 0.0;
     }
@@ -24,7 +26,7 @@ struct BenchFigures {
 // Processes `audioSeconds` of noise through each plug-in (configured for
 // `sampleRate` and `blockFrames`) in turns of about a quarter second; every
 // input, side-chain inputs included, gets its own noise.
-std::vector<BenchFigures> runBenchmark(const std::vector<Plugin*>& plugins, double sampleRate, int blockFrames,
-                                       double audioSeconds);
+std::vector<BenchFigures> runBenchmark(const std::vector<Plugin*>& plugins, double sampleRate,
+                                       int blockFrames, double audioSeconds);
 
 } // namespace quor::cli

@@ -28,7 +28,8 @@ constexpr double kMaxRate = 768000.0;
 
 void checkBlockSize(int frames) {
     if (frames < 1 || frames > kMaxBlockFrames)
-        throw Error("--block takes 1 to " + std::to_string(kMaxBlockFrames) + " frames, not " + std::to_string(frames));
+        throw Error("--block takes 1 to " + std::to_string(kMaxBlockFrames) + " frames, not " +
+                    std::to_string(frames));
 }
 
 void checkRate(double rate) {
@@ -37,19 +38,23 @@ void checkRate(double rate) {
                     std::to_string(static_cast<int>(kMaxRate)) + " Hz");
 }
 
-std::string fileStem(const std::string& path) { return std::filesystem::path(path).stem().string(); }
+std::string fileStem(const std::string& path) {
+    return std::filesystem::path(path).stem().string();
+}
 
 bool floatFormat(int format) {
     const int subtype = format & SF_FORMAT_SUBMASK;
     return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }
 
-void reportProblems(const RenderResult& r, const SignalStats& outStats, int format, const std::string& pluginName) {
+void reportProblems(const RenderResult& r, const SignalStats& outStats, int format,
+                    const std::string& pluginName) {
     if (r.latencyIgnored)
         warn(pluginName + " reported an implausible latency; nothing was compensated for it");
     else if (r.latencyChanged)
         warn(pluginName + " changed its latency while rendering (" + std::to_string(r.latency) + " -> " +
-             std::to_string(r.reportedLatency) + " samples); the output is aligned for " + std::to_string(r.latency));
+             std::to_string(r.reportedLatency) + " samples); the output is aligned for " +
+             std::to_string(r.latency));
     if (r.nonFiniteOutput > 0)
         warn(pluginName + " produced " + std::to_string(r.nonFiniteOutput) +
              " samples that were not numbers (NaN or infinite); they were written as silence");
@@ -71,7 +76,8 @@ void summarise(std::ostream& out, RenderSummary& s, const Plugin& plugin, const 
 } // namespace
 
 std::unique_ptr<Plugin> loadPlugin(const PluginChoice& choice) {
-    if (!choice.effect.empty() && !choice.path.empty()) throw Error("give either --effect or --plugin, not both");
+    if (!choice.effect.empty() && !choice.path.empty())
+        throw Error("give either --effect or --plugin, not both");
     if (!choice.path.empty()) return Plugin::load(choice.path);
     if (!choice.effect.empty()) return Plugin::load(locateEffect(choice.effect));
     throw Error("choose a plug-in with --effect NAME or --plugin PATH");
@@ -86,11 +92,13 @@ int runRender(const RenderOptions& o, std::ostream& out) {
     if (!o.sidechain.empty()) {
         side = std::make_unique<AudioReader>(o.sidechain);
         if (side->info().sampleRate != info.sampleRate)
-            throw Error("the side-chain " + o.sidechain + " is at " + std::to_string(side->info().sampleRate) +
-                        " Hz, the input at " + std::to_string(info.sampleRate) + " Hz");
+            throw Error("the side-chain " + o.sidechain + " is at " +
+                        std::to_string(side->info().sampleRate) + " Hz, the input at " +
+                        std::to_string(info.sampleRate) + " Hz");
         if (side->info().frames != info.frames)
             throw Error("the side-chain " + o.sidechain + " has " + std::to_string(side->info().frames) +
-                        " frames, the input " + std::to_string(info.frames) + "; they must have the same length");
+                        " frames, the input " + std::to_string(info.frames) +
+                        "; they must have the same length");
     }
 
     std::unique_ptr<Plugin> plugin = loadPlugin(o.plugin);
@@ -105,7 +113,8 @@ int runRender(const RenderOptions& o, std::ostream& out) {
     const int format = outputFormatFor(o.output, info.format, o.encoding, outChannels, info.sampleRate);
     AudioWriter writer(o.output, format, outChannels, info.sampleRate);
     ReaderSource source(input, o.blockSize);
-    std::unique_ptr<ReaderSource> sideSource = side ? std::make_unique<ReaderSource>(*side, o.blockSize) : nullptr;
+    std::unique_ptr<ReaderSource> sideSource =
+        side ? std::make_unique<ReaderSource>(*side, o.blockSize) : nullptr;
     WriterSink sink(writer, outChannels, o.blockSize);
     SignalStats inStats(2, info.sampleRate, o.blockSize);
     SignalStats outStats(outChannels, info.sampleRate, o.blockSize);
@@ -194,23 +203,23 @@ int runBench(const BenchOptions& o, std::ostream& out) {
 
     const std::vector<BenchFigures> figures = runBenchmark(plugins, o.sampleRate, o.blockSize, o.seconds);
     char line[256];
-    std::snprintf(line, sizeof line, "%.0f Hz, %d-frame blocks, %.1f s of noise per plug-in%s\n", o.sampleRate,
-                  o.blockSize, o.seconds, other ? ", measured in alternating turns" : "");
+    std::snprintf(line, sizeof line, "%.0f Hz, %d-frame blocks, %.1f s of noise per plug-in%s\n",
+                  o.sampleRate, o.blockSize, o.seconds, other ? ", measured in alternating turns" : "");
     out << line;
     std::size_t width = 0;
     for (const BenchFigures& f : figures)
         width = std::max(width, f.name.size());
     for (std::size_t k = 0; k < figures.size(); ++k) {
         const BenchFigures& f = figures[k];
-        std::snprintf(line, sizeof line, "%-*s  %10.1f ns/frame  %9.1fx real time  (%s)\n", static_cast<int>(width),
-                      f.name.c_str(), f.nanosecondsPerFrame(), f.realTimeFactor(o.sampleRate),
-                      displayPath(plugins[k]->path()).c_str());
+        std::snprintf(line, sizeof line, "%-*s  %10.1f ns/frame  %9.1fx real time  (%s)\n",
+                      static_cast<int>(width), f.name.c_str(), f.nanosecondsPerFrame(),
+                      f.realTimeFactor(o.sampleRate), displayPath(plugins[k]->path()).c_str());
         out << line;
     }
     if (figures.size() == 2 && figures[0].nanosecondsPerFrame() > 0.0) {
         const double ratio = figures[1].nanosecondsPerFrame() / figures[0].nanosecondsPerFrame();
-        std::snprintf(line, sizeof line, "ratio: %s takes %.2fx the time of %s per frame\n", figures[1].name.c_str(),
-                      ratio, figures[0].name.c_str());
+        std::snprintf(line, sizeof line, "ratio: %s takes %.2fx the time of %s per frame\n",
+                      figures[1].name.c_str(), ratio, figures[0].name.c_str());
         out << line;
     }
     return 0;

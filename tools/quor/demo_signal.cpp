@@ -13,14 +13,14 @@ constexpr double kLengthSeconds = 6.0;
 constexpr double kPeak = 0.5; // -6 dBFS, headroom for the effect
 
 class Mixer {
-public:
+  public:
     explicit Mixer(StereoSignal& s) : s(s) {}
     // Adds voice(t) from `atSeconds` on for `seconds`, panned -1 (left) to +1.
-    template <typename Voice>
-    void add(double atSeconds, double seconds, double pan, Voice voice) {
+    template <typename Voice> void add(double atSeconds, double seconds, double pan, Voice voice) {
         const double rate = s.sampleRate;
         const auto start = static_cast<std::size_t>(std::llround(atSeconds * rate));
-        const auto end = std::min(s.left.size(), start + static_cast<std::size_t>(std::llround(seconds * rate)));
+        const auto end =
+            std::min(s.left.size(), start + static_cast<std::size_t>(std::llround(seconds * rate)));
         const double gainL = std::cos((pan + 1.0) * kPi / 4.0);
         const double gainR = std::sin((pan + 1.0) * kPi / 4.0);
         for (std::size_t i = start; i < end; ++i) {
@@ -31,7 +31,7 @@ public:
         }
     }
 
-private:
+  private:
     StereoSignal& s;
 };
 
@@ -47,7 +47,8 @@ void kick(Mixer& mix, double at) {
 
 void snare(Mixer& mix, double at, unsigned seed) {
     mix.add(at, 0.4, -0.2, [noise = NoiseSource(seed)](double t) mutable {
-        return 0.45 * noise.next() * std::exp(-t / 0.1) + 0.35 * std::sin(2.0 * kPi * 190.0 * t) * std::exp(-t / 0.06);
+        return 0.45 * noise.next() * std::exp(-t / 0.1) +
+               0.35 * std::sin(2.0 * kPi * 190.0 * t) * std::exp(-t / 0.06);
     });
 }
 

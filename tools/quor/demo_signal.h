@@ -17,7 +17,7 @@ StereoSignal demoSignal(double sampleRate = 48000.0);
 
 // Deterministic white noise in [-1, 1) (xorshift32).
 class NoiseSource {
-public:
+  public:
     explicit NoiseSource(unsigned seed) : state(seed ? seed : 1u) {}
     float next() {
         state ^= state << 13;
@@ -26,7 +26,7 @@ public:
         return static_cast<float>(static_cast<double>(state) / 2147483648.0 - 1.0);
     }
 
-private:
+  private:
     unsigned state;
 };
 

@@ -66,18 +66,21 @@ int main(int argc, char** argv) {
     installCrashReport();
     CLI::App app{"quor: renders audio files through VST 2.4 plug-ins"};
     app.require_subcommand(1);
-    app.failure_message([](const CLI::App*, const CLI::Error& e) { return std::string("quor: error: ") + e.what() + "\n"; });
+    app.failure_message(
+        [](const CLI::App*, const CLI::Error& e) { return std::string("quor: error: ") + e.what() + "\n"; });
 
     RenderOptions render;
     bool noLatencyCompensation = false;
     auto* renderCommand = app.add_subcommand("render", "render an audio file through a plug-in");
     renderCommand->add_option("IN", render.input, "input audio file (WAV, FLAC, AIFF, Ogg, ...)")->required();
-    renderCommand->add_option("OUT", render.output, "output file; its extension picks the container")->required();
+    renderCommand->add_option("OUT", render.output, "output file; its extension picks the container")
+        ->required();
     addPluginChoice(renderCommand, render.plugin);
     addSettings(renderCommand, render.settings);
     renderCommand->add_option("--preset", render.preset, "load a .fxp or .fxb preset first");
     renderCommand->add_option("--sidechain", render.sidechain, "feed the side-chain inputs from this file");
-    renderCommand->add_option("--block", render.blockSize, "frames per processing call")->capture_default_str();
+    renderCommand->add_option("--block", render.blockSize, "frames per processing call")
+        ->capture_default_str();
     renderCommand->add_option("--tail", render.tail, "seconds to render after the input, or 'auto'")
         ->capture_default_str();
     renderCommand->add_flag("--no-latency-compensation", noLatencyCompensation,
@@ -93,7 +96,8 @@ int main(int argc, char** argv) {
     PresetOptions preset;
     auto* presetCommand = app.add_subcommand("preset", "save, load or show .fxp / .fxb preset files");
     presetCommand->require_subcommand(1);
-    auto* save = presetCommand->add_subcommand("save", "save the plug-in's state (.fxb: a bank, else a program)");
+    auto* save =
+        presetCommand->add_subcommand("save", "save the plug-in's state (.fxb: a bank, else a program)");
     auto* load = presetCommand->add_subcommand("load", "load a preset into the plug-in and list the result");
     auto* show = presetCommand->add_subcommand("show", "print what a preset file holds");
     for (auto* command : {save, load, show})
@@ -110,7 +114,8 @@ int main(int argc, char** argv) {
     benchCommand->add_option("--vs", bench.versus, "another plug-in to measure in the same run");
     benchCommand->add_option("--rate", bench.sampleRate, "sample rate")->capture_default_str();
     benchCommand->add_option("--block", bench.blockSize, "frames per processing call")->capture_default_str();
-    benchCommand->add_option("--seconds", bench.seconds, "seconds of audio per plug-in")->capture_default_str();
+    benchCommand->add_option("--seconds", bench.seconds, "seconds of audio per plug-in")
+        ->capture_default_str();
     addSettings(benchCommand, bench.settings);
 
     DemoOptions demo;
@@ -120,8 +125,10 @@ int main(int argc, char** argv) {
     addSettings(demoCommand, demo.settings);
 
     // CLI11 would only say that a subcommand is missing.
-    if (!knownCommand(argc, argv, 1, {"render", "info", "preset", "bench", "demo"}, "render, info, preset, bench or demo") ||
-        (std::string(argv[1]) == "preset" && !knownCommand(argc, argv, 2, {"save", "load", "show"}, "save, load or show")))
+    if (!knownCommand(argc, argv, 1, {"render", "info", "preset", "bench", "demo"},
+                      "render, info, preset, bench or demo") ||
+        (std::string(argv[1]) == "preset" &&
+         !knownCommand(argc, argv, 2, {"save", "load", "show"}, "save, load or show")))
         return 2;
     try {
         app.parse(argc, argv);

@@ -23,7 +23,8 @@ std::string lowered(const std::string& s) {
 std::string listed(const std::vector<std::string>& names, const std::vector<int>& indexes) {
     std::string out;
     for (int i : indexes)
-        out += (out.empty() ? "" : ", ") + names[static_cast<std::size_t>(i)] + " (" + std::to_string(i) + ")";
+        out +=
+            (out.empty() ? "" : ", ") + names[static_cast<std::size_t>(i)] + " (" + std::to_string(i) + ")";
     return out;
 }
 
@@ -56,8 +57,8 @@ int findParameter(const std::vector<std::string>& names, const std::string& key)
     long index = 0;
     if (decimalIndex(key, index)) {
         if (index < static_cast<long>(names.size())) return static_cast<int>(index);
-        throw Error("parameter index " + key + " is out of range (the plug-in has " + std::to_string(names.size()) +
-                    " parameters)");
+        throw Error("parameter index " + key + " is out of range (the plug-in has " +
+                    std::to_string(names.size()) + " parameters)");
     }
     if (prefixed.size() == 1) return prefixed.front();
     if (prefixed.size() > 1) throw Error("parameter '" + key + "' is ambiguous: " + listed(names, prefixed));
@@ -77,7 +78,8 @@ ParameterSetting parseSetting(const std::string& text) {
     if (errno != 0 || end == valueText.c_str() || *end != 0 || !std::isfinite(value))
         throw Error("'" + valueText + "' is not a number (in " + text + ")");
     if (value < 0.0 || value > 1.0)
-        throw Error("value " + valueText + " for '" + setting.key + "' is outside 0..1 (values are normalised)");
+        throw Error("value " + valueText + " for '" + setting.key +
+                    "' is outside 0..1 (values are normalised)");
     setting.value = static_cast<float>(value);
     return setting;
 }

@@ -85,7 +85,8 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path) {
     plugin->module = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!plugin->module) {
         const char* reason = dlerror();
-        throw Error(path + " is not a loadable plug-in module (" + (reason ? reason : "unknown reason") + ")");
+        throw Error(path + " is not a loadable plug-in module (" + (reason ? reason : "unknown reason") +
+                    ")");
     }
     // Modules stay mapped until the process ends: plug-ins may leave threads
     // and exit handlers behind that must not outlive their code.
@@ -107,7 +108,8 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path) {
     }
     constructing = nullptr;
     if (!effect) throw Error(path + ": the plug-in's entry point returned no instance");
-    if (effect->magic != kEffectMagic) throw Error(path + ": the entry point returned something that is no VST 2.4 plug-in");
+    if (effect->magic != kEffectMagic)
+        throw Error(path + ": the entry point returned something that is no VST 2.4 plug-in");
     if (!effect->dispatcher || !effect->setParameter || !effect->getParameter ||
         (!effect->processReplacing && !effect->process))
         throw Error(path + ": the plug-in's record lacks a callback a host needs");
@@ -129,8 +131,9 @@ Plugin::~Plugin() {
     dispatch(effClose);
     std::lock_guard<std::mutex> lock(registryMutex);
     auto& entries = registry();
-    entries.erase(std::remove_if(entries.begin(), entries.end(), [this](const auto& e) { return e.second == this; }),
-                  entries.end());
+    entries.erase(
+        std::remove_if(entries.begin(), entries.end(), [this](const auto& e) { return e.second == this; }),
+        entries.end());
 }
 
 VstIntPtr Plugin::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) const {
@@ -151,16 +154,34 @@ std::string Plugin::effectName() const {
     return name;
 }
 
-std::string Plugin::vendor() const { return text(effGetVendorString); }
-std::string Plugin::product() const { return text(effGetProductString); }
-std::int32_t Plugin::vendorVersion() const { return static_cast<std::int32_t>(dispatch(effGetVendorVersion)); }
-std::int32_t Plugin::vstVersion() const { return static_cast<std::int32_t>(dispatch(effGetVstVersion)); }
-std::int32_t Plugin::category() const { return static_cast<std::int32_t>(dispatch(effGetPlugCategory)); }
-std::int32_t Plugin::tailSize() const { return static_cast<std::int32_t>(dispatch(effGetTailSize)); }
+std::string Plugin::vendor() const {
+    return text(effGetVendorString);
+}
+std::string Plugin::product() const {
+    return text(effGetProductString);
+}
+std::int32_t Plugin::vendorVersion() const {
+    return static_cast<std::int32_t>(dispatch(effGetVendorVersion));
+}
+std::int32_t Plugin::vstVersion() const {
+    return static_cast<std::int32_t>(dispatch(effGetVstVersion));
+}
+std::int32_t Plugin::category() const {
+    return static_cast<std::int32_t>(dispatch(effGetPlugCategory));
+}
+std::int32_t Plugin::tailSize() const {
+    return static_cast<std::int32_t>(dispatch(effGetTailSize));
+}
 
-std::string Plugin::paramName(int index) const { return text(effGetParamName, index); }
-std::string Plugin::paramDisplay(int index) const { return text(effGetParamDisplay, index); }
-std::string Plugin::paramLabel(int index) const { return text(effGetParamLabel, index); }
+std::string Plugin::paramName(int index) const {
+    return text(effGetParamName, index);
+}
+std::string Plugin::paramDisplay(int index) const {
+    return text(effGetParamDisplay, index);
+}
+std::string Plugin::paramLabel(int index) const {
+    return text(effGetParamLabel, index);
+}
 
 std::vector<std::string> Plugin::paramNames() const {
     std::vector<std::string> names;
@@ -169,9 +190,15 @@ std::vector<std::string> Plugin::paramNames() const {
     return names;
 }
 
-int Plugin::currentProgram() const { return static_cast<int>(dispatch(effGetProgram)); }
-void Plugin::setProgram(int program) const { dispatch(effSetProgram, 0, program); }
-std::string Plugin::programName() const { return text(effGetProgramName); }
+int Plugin::currentProgram() const {
+    return static_cast<int>(dispatch(effGetProgram));
+}
+void Plugin::setProgram(int program) const {
+    dispatch(effSetProgram, 0, program);
+}
+std::string Plugin::programName() const {
+    return text(effGetProgramName);
+}
 
 void Plugin::setProgramName(const std::string& name) const {
     // Program names are at most 24 characters in the VST 2.4 convention.
@@ -184,7 +211,8 @@ std::vector<std::uint8_t> Plugin::chunk(bool preset) const {
     void* data = nullptr;
     const VstIntPtr size = dispatch(effGetChunk, preset ? 1 : 0, 0, &data);
     if (size <= 0 || !data) return {};
-    if (size > INT32_MAX) throw Error(effectName() + " returned a state chunk of " + std::to_string(size) + " bytes");
+    if (size > INT32_MAX)
+        throw Error(effectName() + " returned a state chunk of " + std::to_string(size) + " bytes");
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     return std::vector<std::uint8_t>(bytes, bytes + size);
 }
@@ -270,7 +298,8 @@ VstIntPtr Plugin::answer(AEffect* effect, VstInt32 opcode, VstInt32, VstIntPtr, 
         // During construction fx is not known yet; the caller's record is.
         AEffect* record = fx ? fx : effect;
         if (record && record->magic == kEffectMagic)
-            reportedLatency.store(__atomic_load_n(&record->initialDelay, __ATOMIC_RELAXED), std::memory_order_relaxed);
+            reportedLatency.store(__atomic_load_n(&record->initialDelay, __ATOMIC_RELAXED),
+                                  std::memory_order_relaxed);
         ioChanged.fetch_add(1, std::memory_order_relaxed);
         return 1;
     }

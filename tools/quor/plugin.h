@@ -19,7 +19,7 @@
 namespace quor::cli {
 
 class Plugin {
-public:
+  public:
     // Loads the module at `path` and opens one instance. Throws Error with a
     // one-line reason when the file is missing, is no loadable module, has no
     // VST 2.4 entry point or its entry point returns no instance.
@@ -85,7 +85,7 @@ public:
     int ioChangedCalls() const { return ioChanged.load(std::memory_order_relaxed); }
     int automateCalls() const { return automated.load(std::memory_order_relaxed); }
 
-private:
+  private:
     Plugin() = default;
     VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
                        float opt = 0.0f) const;
@@ -93,8 +93,8 @@ private:
     void refreshLatency();
     VstIntPtr answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt);
 
-    static VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                  float opt);
+    static VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                  void* ptr, float opt);
 
     std::string modulePath;
     void* module = nullptr;

@@ -18,7 +18,8 @@ std::string effectSlug(const std::string& effectName) {
         else if (std::isalnum(u) || c == '-' || c == '_')
             slug += static_cast<char>(std::tolower(u));
         else
-            throw Error("'" + effectName + "' is not an effect name (letters, digits, spaces, '-' and '_' only)");
+            throw Error("'" + effectName +
+                        "' is not an effect name (letters, digits, spaces, '-' and '_' only)");
     }
     if (slug.empty()) throw Error("the effect name is empty");
     return slug;
@@ -37,9 +38,11 @@ std::vector<std::string> effectCandidates(const std::string& effectName) {
     const std::string file = "quor-" + effectSlug(effectName) + ".so";
     const std::string toolDir = executableDir();
     const auto slash = toolDir.find_last_of('/');
-    const std::string buildDir = slash == std::string::npos || slash == 0 ? toolDir + "/.." : toolDir.substr(0, slash);
+    const std::string buildDir =
+        slash == std::string::npos || slash == 0 ? toolDir + "/.." : toolDir.substr(0, slash);
     std::vector<std::string> places{buildDir + "/plugins/" + file};
-    if (const char* home = std::getenv("HOME"); home && *home) places.push_back(std::string(home) + "/.vst/" + file);
+    if (const char* home = std::getenv("HOME"); home && *home)
+        places.push_back(std::string(home) + "/.vst/" + file);
     return places;
 }
 

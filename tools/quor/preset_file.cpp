@@ -24,7 +24,7 @@ constexpr std::size_t kProgramHeaderBytes = 8 + 5 * 4 + kProgramNameBytes; // 56
 constexpr std::size_t kMaxPresetBytes = std::size_t{1} << 30;
 
 class Writer {
-public:
+  public:
     void u32(std::uint32_t v) {
         for (int shift = 24; shift >= 0; shift -= 8)
             bytes.push_back(static_cast<std::uint8_t>(v >> shift));
@@ -45,13 +45,14 @@ public:
     void patchByteSize(std::size_t containerStart) {
         const auto size = static_cast<std::uint32_t>(bytes.size() - containerStart - 8);
         for (int k = 0; k < 4; ++k)
-            bytes[containerStart + 4 + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(size >> (24 - 8 * k));
+            bytes[containerStart + 4 + static_cast<std::size_t>(k)] =
+                static_cast<std::uint8_t>(size >> (24 - 8 * k));
     }
     std::vector<std::uint8_t> bytes;
 };
 
 class Reader {
-public:
+  public:
     Reader(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
     std::size_t remaining() const { return size - pos; }
     void need(std::size_t n, const char* what) const {
@@ -88,7 +89,7 @@ public:
         pos += n;
     }
 
-private:
+  private:
     const std::uint8_t* data;
     std::size_t size;
     std::size_t pos = 0;
@@ -124,7 +125,8 @@ ProgramPreset readProgram(Reader& r) {
         throw Error("not a VST preset file (no 'CcnK' header)");
     r.u32("size");
     const std::int32_t magic = r.i32("header");
-    if (magic != kProgramValues && magic != kProgramChunk) throw Error("not a VST program ('FxCk' or 'FPCh')");
+    if (magic != kProgramValues && magic != kProgramChunk)
+        throw Error("not a VST program ('FxCk' or 'FPCh')");
     ProgramPreset p;
     p.opaque = magic == kProgramChunk;
     r.i32("header"); // format version
@@ -144,19 +146,22 @@ ProgramPreset readProgram(Reader& r) {
     return p;
 }
 
-std::string describeId(std::int32_t id) { return formatUniqueId(id); }
+std::string describeId(std::int32_t id) {
+    return formatUniqueId(id);
+}
 
 void checkOwner(const Plugin& plugin, std::int32_t presetId) {
     if (presetId != plugin.uniqueId())
-        throw Error("the preset is for the plug-in with ID " + describeId(presetId) + ", not " + plugin.effectName() +
-                    " (ID " + describeId(plugin.uniqueId()) + ")");
+        throw Error("the preset is for the plug-in with ID " + describeId(presetId) + ", not " +
+                    plugin.effectName() + " (ID " + describeId(plugin.uniqueId()) + ")");
 }
 
 void applyValues(const Plugin& plugin, const ProgramPreset& p) {
     const std::size_t count = std::min(p.values.size(), static_cast<std::size_t>(plugin.numParams()));
     if (count != p.values.size() || count != static_cast<std::size_t>(plugin.numParams()))
-        warn("the preset holds " + std::to_string(p.values.size()) + " values, " + plugin.effectName() + " has " +
-             std::to_string(plugin.numParams()) + " parameters; applied the first " + std::to_string(count));
+        warn("the preset holds " + std::to_string(p.values.size()) + " values, " + plugin.effectName() +
+             " has " + std::to_string(plugin.numParams()) + " parameters; applied the first " +
+             std::to_string(count));
     for (std::size_t i = 0; i < count; ++i) {
         const float v = p.values[i];
         if (v == v) plugin.setParameter(static_cast<int>(i), std::clamp(v, 0.0f, 1.0f));
@@ -314,8 +319,8 @@ void applyPreset(const Plugin& plugin, const PresetFile& preset) {
     }
     const std::size_t count = std::min(b.programs.size(), static_cast<std::size_t>(plugin.numPrograms()));
     if (count < b.programs.size())
-        warn("the bank holds " + std::to_string(b.programs.size()) + " programs, " + plugin.effectName() + " has " +
-             std::to_string(plugin.numPrograms()) + "; loaded the first " + std::to_string(count));
+        warn("the bank holds " + std::to_string(b.programs.size()) + " programs, " + plugin.effectName() +
+             " has " + std::to_string(plugin.numPrograms()) + "; loaded the first " + std::to_string(count));
     for (std::size_t k = 0; k < count; ++k) {
         plugin.setProgram(static_cast<int>(k));
         applyValues(plugin, b.programs[k]);
@@ -332,7 +337,8 @@ std::vector<std::uint8_t> readBinaryFile(const std::string& path) {
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     if (size < 0) throw Error("cannot read " + path);
-    if (static_cast<std::size_t>(size) > kMaxPresetBytes) throw Error(path + " is too large for a preset file");
+    if (static_cast<std::size_t>(size) > kMaxPresetBytes)
+        throw Error(path + " is too large for a preset file");
     in.seekg(0, std::ios::beg);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) throw Error("cannot read " + path);

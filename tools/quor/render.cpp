@@ -22,7 +22,7 @@ constexpr int kSpareChannelSlots = 8;
 
 // Writes to the sink and the output meter, and counts frames.
 class Emitter final : public FrameSink {
-public:
+  public:
     Emitter(FrameSink& sink, SignalStats* stats) : sink(sink), stats(stats) {}
     void write(const float* const* channels, int frames) override {
         if (frames <= 0) return;
@@ -32,7 +32,7 @@ public:
     }
     std::int64_t count = 0;
 
-private:
+  private:
     FrameSink& sink;
     SignalStats* stats;
 };
@@ -63,7 +63,9 @@ void MemorySink::write(const float* const* channels, int frames) {
 ReaderSource::ReaderSource(AudioReader& reader, int maxFrames)
     : reader(reader), interleaved(static_cast<std::size_t>(maxFrames) * 2) {}
 
-std::int64_t ReaderSource::length() const { return reader.info().frames; }
+std::int64_t ReaderSource::length() const {
+    return reader.info().frames;
+}
 
 int ReaderSource::read(float* const* channels, int frames) {
     frames = std::min<int>(frames, static_cast<int>(interleaved.size() / 2));
@@ -90,7 +92,8 @@ void WriterSink::write(const float* const* channels, int frames) {
         const int n = std::min(frames - start, static_cast<int>(interleaved.size() / stride));
         for (int c = 0; c < channelCount; ++c)
             for (int i = 0; i < n; ++i)
-                interleaved[static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(c)] = channels[c][start + i];
+                interleaved[static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(c)] =
+                    channels[c][start + i];
         writer.write(interleaved.data(), n);
         start += n;
     }
@@ -118,7 +121,8 @@ TailGate::TailGate(int channels, std::int64_t holdFrames, std::int64_t limitFram
 
 void TailGate::hold(const float* const* channels, int from, int to) {
     for (int c = 0; c < channelCount; ++c)
-        std::copy(channels[c] + from, channels[c] + to, pending[static_cast<std::size_t>(c)].begin() + pendingFrames);
+        std::copy(channels[c] + from, channels[c] + to,
+                  pending[static_cast<std::size_t>(c)].begin() + pendingFrames);
     pendingFrames += to - from;
 }
 
@@ -132,7 +136,8 @@ void TailGate::flush(FrameSink& sink) {
 
 bool TailGate::push(const float* const* channels, int frames, FrameSink& sink) {
     if (finished) return true;
-    const int n = static_cast<int>(std::clamp<std::int64_t>(limitFrames - written - pendingFrames, 0, frames));
+    const int n =
+        static_cast<int>(std::clamp<std::int64_t>(limitFrames - written - pendingFrames, 0, frames));
     int lastLoud = -1;
     for (int i = n - 1; i >= 0 && lastLoud < 0; --i)
         for (int c = 0; c < channelCount; ++c)
@@ -156,14 +161,17 @@ bool TailGate::push(const float* const* channels, int frames, FrameSink& sink) {
     return finished;
 }
 
-int renderChannels(const Plugin& plugin) { return std::min(plugin.numOutputs(), 2); }
+int renderChannels(const Plugin& plugin) {
+    return std::min(plugin.numOutputs(), 2);
+}
 
 RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, FrameSink& output,
                     const RenderSettings& settings, SignalStats* inputStats, SignalStats* outputStats,
                     const ProgressFn& progress) {
     const int block = settings.blockSize;
     const double rate = plugin.sampleRate();
-    if (block < 1 || block > plugin.blockSize()) throw Error("block size " + std::to_string(block) + " out of range");
+    if (block < 1 || block > plugin.blockSize())
+        throw Error("block size " + std::to_string(block) + " out of range");
     const int numInputs = plugin.numInputs();
     const int numOutputs = plugin.numOutputs();
     const int outChannels = renderChannels(plugin);
@@ -171,12 +179,15 @@ RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, 
 
     // Every buffer is allocated here; the block loop only copies.
     const auto blockSize = static_cast<std::size_t>(block);
-    std::vector<std::vector<float>> inBuffers(static_cast<std::size_t>(numInputs) + 1, std::vector<float>(blockSize));
-    std::vector<std::vector<float>> outBuffers(static_cast<std::size_t>(numOutputs) + 1, std::vector<float>(blockSize));
+    std::vector<std::vector<float>> inBuffers(static_cast<std::size_t>(numInputs) + 1,
+                                              std::vector<float>(blockSize));
+    std::vector<std::vector<float>> outBuffers(static_cast<std::size_t>(numOutputs) + 1,
+                                               std::vector<float>(blockSize));
     std::vector<float> mainL(blockSize), mainR(blockSize), sideL(blockSize), sideR(blockSize);
     float* mainChannels[2] = {mainL.data(), mainR.data()};
     float* sideChannels[2] = {sideL.data(), sideR.data()};
-    std::vector<float*> inPointers(static_cast<std::size_t>(numInputs + kSpareChannelSlots), inBuffers.back().data());
+    std::vector<float*> inPointers(static_cast<std::size_t>(numInputs + kSpareChannelSlots),
+                                   inBuffers.back().data());
     std::vector<float*> outPointers(static_cast<std::size_t>(numOutputs + kSpareChannelSlots),
                                     outBuffers.back().data());
     for (int c = 0; c < numInputs; ++c)
@@ -229,7 +240,8 @@ RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, 
 
     plugin.start();
     while (!done) {
-        const int got = inputDone ? readBlock(nullptr, mainChannels, block) : readBlock(&input, mainChannels, block);
+        const int got =
+            inputDone ? readBlock(nullptr, mainChannels, block) : readBlock(&input, mainChannels, block);
         if (got < block) inputDone = true;
         if (got > 0 && inputStats) inputStats->add(mainChannels, got);
         result.inputFrames += got;
@@ -241,7 +253,8 @@ RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, 
 
         const auto started = std::chrono::steady_clock::now();
         plugin.process(inPointers.data(), outPointers.data(), block);
-        result.processSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        result.processSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const std::int64_t blockStart = result.processedFrames;
         result.processedFrames += block;
 
@@ -273,7 +286,8 @@ RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, 
         // Frames of the input's length are the body; the rest is tail.
         int bodyEnd = block;
         if (inputDone)
-            bodyEnd = static_cast<int>(std::clamp<std::int64_t>(result.inputFrames + latency - blockStart, first, block));
+            bodyEnd = static_cast<int>(
+                std::clamp<std::int64_t>(result.inputFrames + latency - blockStart, first, block));
         auto frameAt = [&](int offset) {
             for (int c = 0; c < outChannels; ++c)
                 emitPointers[static_cast<std::size_t>(c)] = outPointers[static_cast<std::size_t>(c)] + offset;
@@ -287,7 +301,8 @@ RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, 
             if (settings.tail.automatic) {
                 done = gate.push(frameAt(tailStart), block - tailStart, emitter);
             } else {
-                const int n = static_cast<int>(std::min<std::int64_t>(block - tailStart, fixedTailFrames - tailWritten));
+                const int n = static_cast<int>(
+                    std::min<std::int64_t>(block - tailStart, fixedTailFrames - tailWritten));
                 if (n > 0) emitter.write(frameAt(tailStart), n);
                 tailWritten += std::max(n, 0);
                 done = tailWritten >= fixedTailFrames;

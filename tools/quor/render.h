@@ -17,7 +17,7 @@ class AudioWriter;
 
 // Stereo frames in: mono sources deliver the same samples on both channels.
 class FrameSource {
-public:
+  public:
     virtual ~FrameSource() = default;
     // Fills channels[0] and channels[1] with up to `frames` frames; returns how
     // many, fewer only at the end.
@@ -27,47 +27,47 @@ public:
 };
 
 class FrameSink {
-public:
+  public:
     virtual ~FrameSink() = default;
     virtual void write(const float* const* channels, int frames) = 0;
 };
 
 class MemorySource final : public FrameSource {
-public:
+  public:
     MemorySource(const std::vector<float>& left, const std::vector<float>& right) : l(left), r(right) {}
     int read(float* const* channels, int frames) override;
     std::int64_t length() const override { return static_cast<std::int64_t>(l.size()); }
 
-private:
+  private:
     const std::vector<float>& l;
     const std::vector<float>& r;
     std::size_t position = 0;
 };
 
 class MemorySink final : public FrameSink {
-public:
+  public:
     explicit MemorySink(int channels) : data(static_cast<std::size_t>(channels)) {}
     void write(const float* const* channels, int frames) override;
     std::vector<std::vector<float>> data;
 };
 
 class ReaderSource final : public FrameSource {
-public:
+  public:
     ReaderSource(AudioReader& reader, int maxFrames);
     int read(float* const* channels, int frames) override;
     std::int64_t length() const override;
 
-private:
+  private:
     AudioReader& reader;
     std::vector<float> interleaved;
 };
 
 class WriterSink final : public FrameSink {
-public:
+  public:
     WriterSink(AudioWriter& writer, int channels, int maxFrames);
     void write(const float* const* channels, int frames) override;
 
-private:
+  private:
     AudioWriter& writer;
     int channelCount;
     std::vector<float> interleaved;
@@ -92,7 +92,7 @@ constexpr double kTailLimitSeconds = 30.0;
 // frames are held back until a louder one shows they belong to the tail, so
 // the tail ends on its last sample at or above the threshold. A NaN is loud.
 class TailGate {
-public:
+  public:
     TailGate(int channels, std::int64_t holdFrames, std::int64_t limitFrames, int maxChunkFrames);
     // Takes the next frames of the tail and writes those that belong to it.
     // Returns true once the tail has ended; later calls write nothing.
@@ -100,7 +100,7 @@ public:
     std::int64_t tailFrames() const { return written; }
     bool reachedLimit() const { return limited; }
 
-private:
+  private:
     void hold(const float* const* channels, int from, int to);
     void flush(FrameSink& sink);
 

@@ -61,9 +61,13 @@ std::string displayPath(const std::string& path) {
     return inside.string();
 }
 
-void warn(const std::string& message) { std::cerr << "quor: warning: " << message << std::endl; }
+void warn(const std::string& message) {
+    std::cerr << "quor: warning: " << message << std::endl;
+}
 
-std::string formatSeconds(double seconds) { return format("%.3f s", seconds); }
+std::string formatSeconds(double seconds) {
+    return format("%.3f s", seconds);
+}
 
 std::string formatLevel(double decibels) {
     if (std::isinf(decibels) && decibels < 0) return "-inf";
@@ -78,30 +82,32 @@ void printRenderSummary(std::ostream& out, const RenderSummary& s) {
     out << ", " << static_cast<long>(rate) << " Hz, " << channelWord(s.inputChannels) << ", "
         << formatSeconds(static_cast<double>(r.inputFrames) / rate) << "\n";
     out << "plug-in " << s.pluginName << " (" << displayPath(s.pluginPath) << ")\n";
-    out << "output  " << s.outputName << " (" << s.outputFormat << "), " << channelWord(s.outputChannels) << ", "
-        << formatSeconds(static_cast<double>(r.outputFrames) / rate) << "\n\n";
+    out << "output  " << s.outputName << " (" << s.outputFormat << "), " << channelWord(s.outputChannels)
+        << ", " << formatSeconds(static_cast<double>(r.outputFrames) / rate) << "\n\n";
     out << "          peak dBFS   RMS dBFS  loudness LUFS\n";
     out << levelRow("input", s.inputStats) << levelRow("output", s.outputStats) << "\n";
 
     out << "tail       " << formatSeconds(static_cast<double>(r.tailFrames) / rate);
     if (s.automaticTail)
-        out << (r.tailLimited ? " (limit reached: still audible after 30 s)" : " (until 100 ms below -120 dBFS)");
+        out << (r.tailLimited ? " (limit reached: still audible after 30 s)"
+                              : " (until 100 ms below -120 dBFS)");
     out << "\n";
     const std::int32_t latency = s.compensateLatency ? r.latency : r.reportedLatency;
     out << "latency    " << latency << " samples (" << format("%.2f ms", 1000.0 * latency / rate) << "), "
         << (s.compensateLatency ? "compensated" : "not compensated") << "\n";
     const double audioSeconds = static_cast<double>(r.processedFrames) / rate;
     out << "processing " << formatSeconds(r.processSeconds) << " for " << formatSeconds(audioSeconds);
-    if (r.processSeconds > 0.0) out << ", " << format("%.1fx", audioSeconds / r.processSeconds) << " real time";
+    if (r.processSeconds > 0.0)
+        out << ", " << format("%.1fx", audioSeconds / r.processSeconds) << " real time";
     out << "\n";
 }
 
 namespace {
 
 std::string categoryName(std::int32_t category) {
-    static const char* const names[] = {"unknown",     "effect",        "instrument",   "analysis",
-                                        "mastering",   "spatialiser",   "room effect",  "surround effect",
-                                        "restoration", "offline",       "shell",        "generator"};
+    static const char* const names[] = {"unknown",     "effect",      "instrument",  "analysis",
+                                        "mastering",   "spatialiser", "room effect", "surround effect",
+                                        "restoration", "offline",     "shell",       "generator"};
     if (category < 0 || category >= static_cast<std::int32_t>(std::size(names))) return "";
     return std::string(" (") + names[category] + ")";
 }
@@ -114,7 +120,8 @@ void printPluginInfo(std::ostream& out, const Plugin& plugin) {
     out << "vendor          " << plugin.vendor() << "\n";
     out << "product         " << plugin.product() << "\n";
     out << "file            " << displayPath(plugin.path()) << "\n";
-    out << "unique ID       " << formatUniqueId(plugin.uniqueId()) << " (" << hexId(plugin.uniqueId()) << ")\n";
+    out << "unique ID       " << formatUniqueId(plugin.uniqueId()) << " (" << hexId(plugin.uniqueId())
+        << ")\n";
     out << "version         " << plugin.version() << "  vendor version " << plugin.vendorVersion()
         << "  VST version " << plugin.vstVersion() << "\n";
     out << "category        " << plugin.category() << categoryName(plugin.category()) << "\n";
@@ -125,8 +132,9 @@ void printPluginInfo(std::ostream& out, const Plugin& plugin) {
     out << "tail            " << plugin.tailSize() << " samples reported\n";
     out << "programs        " << plugin.numPrograms() << "\n";
     out << "flags           " << (flags & effFlagsCanReplacing ? "replacing " : "")
-        << (flags & effFlagsCanDoubleReplacing ? "double " : "") << (flags & effFlagsProgramChunks ? "chunks " : "")
-        << (flags & effFlagsHasEditor ? "editor " : "") << (flags & effFlagsIsSynth ? "synth " : "") << "\n";
+        << (flags & effFlagsCanDoubleReplacing ? "double " : "")
+        << (flags & effFlagsProgramChunks ? "chunks " : "") << (flags & effFlagsHasEditor ? "editor " : "")
+        << (flags & effFlagsIsSynth ? "synth " : "") << "\n";
     out << "parameters      " << plugin.numParams() << "\n";
 }
 
@@ -142,8 +150,9 @@ void printParameterTable(std::ostream& out, const Plugin& plugin) {
         std::string display = plugin.paramDisplay(i);
         const std::string label = plugin.paramLabel(i);
         if (!label.empty()) display += " " + label;
-        out << padded(std::to_string(i), 5, true) << "  " << padded(names[static_cast<std::size_t>(i)], nameWidth)
-            << "  " << format("%6.4f", plugin.parameter(i)) << "  " << display << "\n";
+        out << padded(std::to_string(i), 5, true) << "  "
+            << padded(names[static_cast<std::size_t>(i)], nameWidth) << "  "
+            << format("%6.4f", plugin.parameter(i)) << "  " << display << "\n";
     }
 }
 
@@ -156,7 +165,8 @@ void printPreset(std::ostream& out, const PresetFile& preset) {
         }
         out << p.values.size() << " values\n";
         for (std::size_t i = 0; i < p.values.size(); ++i)
-            out << indent << padded(std::to_string(i), 5, true) << "  " << format("%.6g", p.values[i]) << "\n";
+            out << indent << padded(std::to_string(i), 5, true) << "  " << format("%.6g", p.values[i])
+                << "\n";
     };
     const std::int32_t id = preset.pluginId();
     if (!preset.isBank) {
@@ -168,7 +178,8 @@ void printPreset(std::ostream& out, const PresetFile& preset) {
         return;
     }
     const BankPreset& b = preset.bank;
-    out << "kind            bank (" << (b.opaque ? "FBCh" : "FxBk") << "), format version " << b.formatVersion << "\n";
+    out << "kind            bank (" << (b.opaque ? "FBCh" : "FxBk") << "), format version " << b.formatVersion
+        << "\n";
     out << "plug-in ID      " << formatUniqueId(id) << " (" << hexId(id) << ")\n";
     out << "plug-in version " << b.pluginVersion << "\n";
     out << "programs        " << b.numPrograms << ", current " << b.currentProgram << "\n";
@@ -179,7 +190,9 @@ void printPreset(std::ostream& out, const PresetFile& preset) {
 
 ProgressBar::ProgressBar(bool enabled) : active(enabled && isatty(STDERR_FILENO)) {}
 
-ProgressBar::~ProgressBar() { finish(); }
+ProgressBar::~ProgressBar() {
+    finish();
+}
 
 void ProgressBar::update(std::int64_t done, std::int64_t expected) {
     if (!active) return;

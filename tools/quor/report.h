@@ -48,13 +48,13 @@ std::string formatLevel(double decibels);
 // A one-line bar on stderr, drawn only when stderr is a terminal, at most
 // ten times a second.
 class ProgressBar {
-public:
+  public:
     explicit ProgressBar(bool enabled);
     ~ProgressBar();
     void update(std::int64_t done, std::int64_t expected);
     void finish();
 
-private:
+  private:
     bool active;
     bool drawn = false;
     std::chrono::steady_clock::time_point lastDraw{};

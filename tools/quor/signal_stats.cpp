@@ -9,7 +9,8 @@
 namespace quor::cli {
 
 SignalStats::SignalStats(int channels, double sampleRate, int maxFrames)
-    : channelCount(channels), interleaved(static_cast<std::size_t>(channels) * static_cast<std::size_t>(std::max(maxFrames, 1))) {
+    : channelCount(channels),
+      interleaved(static_cast<std::size_t>(channels) * static_cast<std::size_t>(std::max(maxFrames, 1))) {
     meter = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(std::lround(sampleRate)),
                          EBUR128_MODE_I);
     // A mono signal is heard on both speakers: measure it as dual mono, so
@@ -42,7 +43,8 @@ void SignalStats::addChunk(const float* const* channels, int start, int frames) 
             const double a = std::fabs(static_cast<double>(v));
             if (a > peakSoFar) peakSoFar = a;
             sum += a * a;
-            interleaved[static_cast<std::size_t>(i) * static_cast<std::size_t>(channelCount) + static_cast<std::size_t>(c)] = v;
+            interleaved[static_cast<std::size_t>(i) * static_cast<std::size_t>(channelCount) +
+                        static_cast<std::size_t>(c)] = v;
         }
     }
     peakValue = peakSoFar;
@@ -60,7 +62,8 @@ double SignalStats::rms() const {
 double SignalStats::loudness() const {
     if (!meter) return std::numeric_limits<double>::quiet_NaN();
     double lufs = 0.0;
-    if (ebur128_loudness_global(meter, &lufs) != EBUR128_SUCCESS) return std::numeric_limits<double>::quiet_NaN();
+    if (ebur128_loudness_global(meter, &lufs) != EBUR128_SUCCESS)
+        return std::numeric_limits<double>::quiet_NaN();
     return lufs;
 }
 

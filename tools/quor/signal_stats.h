@@ -10,7 +10,7 @@
 namespace quor::cli {
 
 class SignalStats {
-public:
+  public:
     // `maxFrames` sizes the internal buffer; add() takes any number of frames.
     SignalStats(int channels, double sampleRate, int maxFrames);
     ~SignalStats();
@@ -28,7 +28,7 @@ public:
     // when the meter could not run at this rate.
     double loudness() const;
 
-private:
+  private:
     void addChunk(const float* const* channels, int start, int frames);
 
     int channelCount;

@@ -18,7 +18,7 @@ namespace {
 using test::runQuor;
 
 class QuorCommand : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::Audio stereo;
         stereo.sampleRate = 48000;
@@ -36,7 +36,8 @@ protected:
         test::writeAudio(dir.file("three.wav"), three);
         std::ofstream(dir.file("text.so")) << "not a module\n";
         std::ofstream(dir.file("garbage.wav")) << "RIFF\x10\0\0\0WAVEjunkjunkjunk";
-        const char cutPreset[] = "CcnK\0\0\0\x30" "FxCk\0\0\0\1";
+        const char cutPreset[] = "CcnK\0\0\0\x30"
+                                 "FxCk\0\0\0\1";
         std::ofstream(dir.file("garbage.fxp")).write(cutPreset, sizeof cutPreset - 1);
         tremolo = quor::test::pluginPath("Tremolo");
     }
@@ -116,7 +117,8 @@ TEST_F(QuorCommand, MismatchedSidechainsAndPresetsAreReported) {
 
 TEST_F(QuorCommand, RendersWithPresetsSettingsAndLegacyEntryPoints) {
     // Save a preset with one setting, render with it and another setting.
-    ASSERT_EQ(runQuor({"preset", "save", dir.file("slow.fxp"), "--plugin", tremolo, "--set", "rate=0"}).status, 0);
+    ASSERT_EQ(
+        runQuor({"preset", "save", dir.file("slow.fxp"), "--plugin", tremolo, "--set", "rate=0"}).status, 0);
     const test::RunResult shown = runQuor({"preset", "show", dir.file("slow.fxp")});
     EXPECT_EQ(shown.status, 0);
     EXPECT_NE(shown.out.find("FPCh"), std::string::npos);
@@ -125,8 +127,8 @@ TEST_F(QuorCommand, RendersWithPresetsSettingsAndLegacyEntryPoints) {
     EXPECT_EQ(loaded.status, 0);
     EXPECT_NE(loaded.out.find("0.5 Hz"), std::string::npos) << loaded.out;
 
-    const test::RunResult r = runQuor(render({"--plugin", tremolo, "--preset", dir.file("slow.fxp"), "--set", "2=1",
-                                              "--tail", "auto"}));
+    const test::RunResult r = runQuor(
+        render({"--plugin", tremolo, "--preset", dir.file("slow.fxp"), "--set", "2=1", "--tail", "auto"}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
     for (const char* line : {"input", "output", "tail", "latency", "real time", "LUFS"})

@@ -28,7 +28,9 @@ struct DelayPlugin {
     int delayFrames() const { return static_cast<int>(std::lround(values[kDelay] * kMaxDelayFrames)); }
 };
 
-DelayPlugin* self(AEffect* e) { return static_cast<DelayPlugin*>(e->object); }
+DelayPlugin* self(AEffect* e) {
+    return static_cast<DelayPlugin*>(e->object);
+}
 
 void copyText(void* ptr, const char* text) {
     if (ptr) std::snprintf(static_cast<char*>(ptr), 64, "%s", text);
@@ -147,12 +149,19 @@ extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMa
 }
 #elif QUOR_TEST_ENTRY == 1
 // The legacy entry point that older Linux plug-ins export instead.
-extern "C" __attribute__((visibility("default"))) AEffect* legacyEntry(audioMasterCallback host) __asm__("main");
-AEffect* legacyEntry(audioMasterCallback host) { return create(host); }
+extern "C" __attribute__((visibility("default"))) AEffect*
+legacyEntry(audioMasterCallback host) __asm__("main");
+AEffect* legacyEntry(audioMasterCallback host) {
+    return create(host);
+}
 #elif QUOR_TEST_ENTRY == 2
 // An entry point that fails to create an instance.
-extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback) { return nullptr; }
+extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback) {
+    return nullptr;
+}
 #else
 // No entry point at all: a module, but no plug-in.
-extern "C" __attribute__((visibility("default"))) int quorTestNotAPlugin() { return 0; }
+extern "C" __attribute__((visibility("default"))) int quorTestNotAPlugin() {
+    return 0;
+}
 #endif

@@ -8,9 +8,9 @@ namespace {
 
 // Shaped like the Reverb's table: group members share names ("Delay",
 // "Density"), and some names are prefixes of others.
-const std::vector<std::string> kNames{"Mix",     "Gain",  "Rate",    "Depth", "Delay",
-                                      "Feedback", "Frequency", "Width", "Delay", "Direction",
-                                      "Density", "Rate Sync", "Size",  "Density"};
+const std::vector<std::string> kNames{"Mix",      "Gain",      "Rate",  "Depth",  "Delay",
+                                      "Feedback", "Frequency", "Width", "Delay",  "Direction",
+                                      "Density",  "Rate Sync", "Size",  "Density"};
 
 std::string errorOf(const std::string& key) {
     try {
@@ -66,8 +66,8 @@ TEST(ParameterSettings, SplitAtTheLastEqualsSignAndKeepValuesNormalised) {
     EXPECT_FLOAT_EQ(s.value, 0.0f);
     EXPECT_FLOAT_EQ(parseSetting("3=1e-1").value, 0.1f);
 
-    for (const char* bad : {"Mix", "Mix=", "=0.5", "Mix=abc", "Mix=0.5x", "Mix=1.5", "Mix=-0.1", "Mix=nan",
-                            "Mix=inf", "Mix= "})
+    for (const char* bad :
+         {"Mix", "Mix=", "=0.5", "Mix=abc", "Mix=0.5x", "Mix=1.5", "Mix=-0.1", "Mix=nan", "Mix=inf", "Mix= "})
         EXPECT_THROW(parseSetting(bad), Error) << bad;
 }
 

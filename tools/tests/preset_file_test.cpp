@@ -18,8 +18,12 @@ void word(Bytes& b, std::uint32_t v) {
     b.insert(b.end(), {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
                        static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
 }
-void tag(Bytes& b, const char* four) { b.insert(b.end(), four, four + 4); }
-void zeros(Bytes& b, std::size_t n) { b.insert(b.end(), n, 0); }
+void tag(Bytes& b, const char* four) {
+    b.insert(b.end(), four, four + 4);
+}
+void zeros(Bytes& b, std::size_t n) {
+    b.insert(b.end(), n, 0);
+}
 void name28(Bytes& b, const char* text) {
     const std::size_t n = std::strlen(text);
     b.insert(b.end(), text, text + n);

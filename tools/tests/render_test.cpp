@@ -31,8 +31,10 @@ GateRun runGate(const std::vector<float>& signal, int chunk, std::int64_t hold, 
     TailGate gate(1, hold, limit, chunk);
     MemorySink sink(1);
     GateRun run;
-    for (std::size_t start = 0; start < signal.size() && !run.ended; start += static_cast<std::size_t>(chunk)) {
-        const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(chunk), signal.size() - start));
+    for (std::size_t start = 0; start < signal.size() && !run.ended;
+         start += static_cast<std::size_t>(chunk)) {
+        const int n =
+            static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(chunk), signal.size() - start));
         const float* channels[1] = {signal.data() + start};
         run.ended = gate.push(channels, n, sink);
     }
@@ -70,7 +72,8 @@ TEST(TailGate, StopsAtTheLimitWhenTheOutputNeverFallsQuiet) {
     EXPECT_EQ(hum.tail, 3000);
     EXPECT_EQ(hum.written.size(), 3000u);
     // NaN is not silence.
-    const GateRun nan = runGate(std::vector<float>(5000, std::numeric_limits<float>::quiet_NaN()), 64, 200, 1000);
+    const GateRun nan =
+        runGate(std::vector<float>(5000, std::numeric_limits<float>::quiet_NaN()), 64, 200, 1000);
     EXPECT_TRUE(nan.limited);
     EXPECT_EQ(nan.tail, 1000);
 }
@@ -222,7 +225,9 @@ TEST(FileRender, TremoloMatchesDirectProcessing) {
     expectFileRenderMatchesDirectProcessing("Tremolo", 1);
 }
 
-TEST(FileRender, ReverbMatchesDirectProcessing) { expectFileRenderMatchesDirectProcessing("Reverb", 2); }
+TEST(FileRender, ReverbMatchesDirectProcessing) {
+    expectFileRenderMatchesDirectProcessing("Reverb", 2);
+}
 
 TEST(FileRender, KeepsTheInputFormatUnlessTheNameSaysOtherwise) {
     test::ScratchDir dir;
@@ -230,11 +235,11 @@ TEST(FileRender, KeepsTheInputFormatUnlessTheNameSaysOtherwise) {
     in.sampleRate = 22050;
     in.channels = {test::noise(5000, 20), test::noise(5000, 21)};
     test::writeAudio(dir.file("in.flac"), in, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
-    for (const auto& [name, format] : std::vector<std::pair<std::string, int>>{
-             {"same.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-             {"noextension", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-             {"other.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-             {"other.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS}}) {
+    for (const auto& [name, format] :
+         std::vector<std::pair<std::string, int>>{{"same.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                                  {"noextension", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                                  {"other.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+                                                  {"other.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS}}) {
         RenderOptions options;
         options.input = dir.file("in.flac");
         options.output = dir.file(name);
@@ -270,7 +275,8 @@ TEST(SignalStats, MeasuresPeakRmsAndLoudness) {
     EXPECT_NEAR(mono.loudness(), stereo.loudness(), 0.01);
 
     // Non-finite samples are counted, not measured.
-    std::vector<float> bad{0.5f, std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()};
+    std::vector<float> bad{0.5f, std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::quiet_NaN()};
     SignalStats odd(1, rate, 16);
     const float* one[1] = {bad.data()};
     odd.add(one, 3);

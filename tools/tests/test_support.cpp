@@ -2,9 +2,9 @@
 
 #include "tools/quor/demo_signal.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -60,7 +60,8 @@ Audio readAudio(const std::string& path) {
     std::vector<float> interleaved(static_cast<std::size_t>(info.frames * info.channels));
     sf_readf_float(f, interleaved.data(), info.frames);
     sf_close(f);
-    audio.channels.assign(static_cast<std::size_t>(info.channels), std::vector<float>(static_cast<std::size_t>(info.frames)));
+    audio.channels.assign(static_cast<std::size_t>(info.channels),
+                          std::vector<float>(static_cast<std::size_t>(info.frames)));
     for (std::size_t i = 0; i < static_cast<std::size_t>(info.frames); ++i)
         for (std::size_t c = 0; c < audio.channels.size(); ++c)
             audio.channels[c][i] = interleaved[i * audio.channels.size() + c];

@@ -10,14 +10,14 @@ namespace quor::cli::test {
 
 // A fresh directory under the system temp dir, removed with the object.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
     std::string file(const std::string& name) const { return path + "/" + name; }
 
-private:
+  private:
     std::string path;
 };
 
@@ -38,7 +38,7 @@ Audio readAudio(const std::string& path);
 std::vector<float> noise(std::size_t frames, unsigned seed);
 
 struct RunResult {
-    int status = -1;  // exit status, or -1 when killed by a signal
+    int status = -1; // exit status, or -1 when killed by a signal
     int signal = 0;
     std::string out;
     std::string err;
