@@ -253,9 +253,9 @@ VstInt32 PluginInstance::getChunk(void** data, bool isPreset) {
 VstInt32 PluginInstance::setChunk(void* data, VstInt32 size, bool /*isPreset*/) {
     if (!effect || !data || size <= 0) return 0;
     ParsedState state;
-    if (!parseStateChunk(static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size), state) ||
-        !state.hasPars)
-        return 0;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    const auto paramCount = static_cast<std::size_t>(std::max(effect->paramCount, 0));
+    if (!parseStateChunk(bytes, static_cast<std::size_t>(size), state, paramCount) || !state.hasPars) return 0;
     {
         std::lock_guard<InstanceLock> lock(effect->processLock);
         const std::size_t count = std::min<std::size_t>(state.values.size(), std::max(effect->paramCount, 0));

@@ -91,7 +91,7 @@ void writeStateChunk(std::uint8_t* out, const char* effectName, std::uint32_t ve
         putFloat(pars + kParsHeaderBytes + 4 * i, values[i]);
 }
 
-bool parseStateChunk(const std::uint8_t* data, std::size_t size, ParsedState& out) {
+bool parseStateChunk(const std::uint8_t* data, std::size_t size, ParsedState& out, std::size_t maxValues) {
     out = ParsedState{};
     if (!data || size < kRecordHeaderBytes || std::memcmp(data, "qfxs", 4) != 0) return false;
     const std::size_t end = std::min<std::size_t>(size, getU32(data + 4));
@@ -108,7 +108,8 @@ bool parseStateChunk(const std::uint8_t* data, std::size_t size, ParsedState& ou
     out.parsRecord = pars;
     out.version = getU32(pars + 8);
     out.storedCount = getU32(pars + 12);
-    const std::size_t present = std::min<std::size_t>(out.storedCount, (bytes - kParsHeaderBytes) / 4);
+    const std::size_t present =
+        std::min({static_cast<std::size_t>(out.storedCount), (bytes - kParsHeaderBytes) / 4, maxValues});
     out.values.resize(present);
     for (std::size_t i = 0; i < present; ++i)
         out.values[i] = getFloat(pars + kParsHeaderBytes + 4 * i);

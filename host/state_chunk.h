@@ -29,12 +29,15 @@ struct ParsedState {
     bool hasPars = false;
     std::uint32_t version = 0;
     std::uint32_t storedCount = 0; // the count field, whatever it claims
-    std::vector<float> values;     // the values really present in the bytes
+    std::vector<float> values;     // the values really present in the bytes, at most maxValues
     const std::uint8_t* parsRecord = nullptr;
 };
 
 // Reads what a chunk really holds. Never reads past `size`, the chunk's own
-// size field or a record's size. Returns false when the bytes are no chunk.
-bool parseStateChunk(const std::uint8_t* data, std::size_t size, ParsedState& out);
+// size field or a record's size, and keeps at most `maxValues` values, so a
+// huge chunk costs no more memory than the parameters it can set. Returns
+// false when the bytes are no chunk.
+bool parseStateChunk(const std::uint8_t* data, std::size_t size, ParsedState& out,
+                     std::size_t maxValues = SIZE_MAX);
 
 } // namespace quor

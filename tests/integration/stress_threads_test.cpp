@@ -1,6 +1,7 @@
 // Host threads against the audio thread: an automation thread writes and
 // reads parameters while a second host thread restores, saves and displays
-// the state, and the audio thread processes without pause. Run under the
+// the state and now and then switches the sample rate, and the audio thread
+// processes without pause. Run under the
 // thread sanitizer this proves the locking; run plainly it proves that no
 // interleaving corrupts the state or the audio.
 //
@@ -86,7 +87,17 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
     std::thread editor([&] {
         Noise noise(seedFor(GetParam(), 33));
         char text[256];
+        float rate = 48000.0f;
         while (!stop.load(std::memory_order_relaxed)) {
+            if (noise.below(64) == 0) {
+                // A host that changes the rate without waiting for the audio
+                // thread to stop: against the protocol, but it must not hurt.
+                rate = rate == 48000.0f ? 44100.0f : 48000.0f;
+                fx->dispatcher(fx, effMainsChanged, 0, 0, nullptr, 0.0f);
+                fx->dispatcher(fx, effSetSampleRate, 0, 0, nullptr, rate);
+                fx->dispatcher(fx, effMainsChanged, 0, 1, nullptr, 0.0f);
+                continue;
+            }
             switch (noise.below(4)) {
             case 0: {
                 const auto& bytes = chunks[noise.below(static_cast<std::uint32_t>(chunks.size()))];
@@ -127,6 +138,9 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
     TestHost quiet(GetParam());
     ASSERT_TRUE(quiet.loaded());
     quiet.start(48000.0f, 256);
+    host.suspend();
+    host.dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    host.resume();
     host.setChunk(chunks[3]);
     quiet.setChunk(chunks[3]);
     EXPECT_EQ(host.chunk(), quiet.chunk());
