@@ -131,10 +131,13 @@ void printPluginInfo(std::ostream& out, const Plugin& plugin) {
     out << "latency         " << plugin.latency() << " samples\n";
     out << "tail            " << plugin.tailSize() << " samples reported\n";
     out << "programs        " << plugin.numPrograms() << "\n";
-    out << "flags           " << (flags & effFlagsCanReplacing ? "replacing " : "")
-        << (flags & effFlagsCanDoubleReplacing ? "double " : "")
-        << (flags & effFlagsProgramChunks ? "chunks " : "") << (flags & effFlagsHasEditor ? "editor " : "")
-        << (flags & effFlagsIsSynth ? "synth " : "") << "\n";
+    std::string flagNames;
+    for (const auto& [bit, name] :
+         {std::pair{effFlagsCanReplacing, "replacing"}, std::pair{effFlagsCanDoubleReplacing, "double"},
+          std::pair{effFlagsProgramChunks, "chunks"}, std::pair{effFlagsHasEditor, "editor"},
+          std::pair{effFlagsIsSynth, "synth"}})
+        if (flags & bit) flagNames += (flagNames.empty() ? "" : " ") + std::string(name);
+    out << "flags           " << flagNames << "\n";
     out << "parameters      " << plugin.numParams() << "\n";
 }
 
