@@ -54,6 +54,12 @@ TEST_P(HardeningChunks, OwnStatesRestoreIdentically) {
             EXPECT_EQ(allParams(target), allParams(source));
         }
     }
+    // Hosts may hand back the very buffer the plug-in gave them.
+    void* own = nullptr;
+    const VstIntPtr size = source.dispatch(effGetChunk, 0, 0, &own);
+    const std::vector<std::uint8_t> before = source.chunk(true);
+    source.dispatch(effSetChunk, 0, size, own);
+    EXPECT_EQ(source.chunk(true), before);
 }
 
 // Stored values outside the table's range are brought into it; NaN takes the

@@ -106,6 +106,12 @@ TEST_P(HardeningSequences, AudioBeforeAnyRatePassesThrough) {
             for (int k = 0; k < block.frames; ++k)
                 ASSERT_EQ(block.out[c][k], 0.25f + block.in[c][k]);
     }
+    // The first real rate arrives while resumed.
+    host.dispatch(effSetSampleRate, 0, 0, nullptr, 44100.0f);
+    Block block(fx->numInputs, 300);
+    block.fillNoise(noise, 1.0f);
+    block.processReplacing(fx);
+    EXPECT_EQ(firstNonFinite(block), -1);
 }
 
 // The host protocol's odd corners, in one life of an instance.
@@ -129,6 +135,7 @@ TEST_P(HardeningSequences, OddLifecyclesKeepWorking) {
     host.resume(); // resumed twice
     play(64, "after a double resume");
     play(8192, "block far larger than announced");
+    play(65536, "a block of 65536 frames");
     play(4096, "block larger than announced");
     host.dispatch(effSetBlockSize, 0, -5);
     host.dispatch(effSetBlockSize, 0, 0);

@@ -175,6 +175,43 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
     }
 }
 
+// A host that runs tracks on several cores: instances of one effect created,
+// automated and processed at the same time on separate threads. Any state
+// the instances share (tables, caches, random sources) must be safe for that.
+TEST_P(StressThreads, InstancesOnSeparateThreads) {
+    constexpr int kInstances = 3;
+    std::atomic<int> failures{0};
+    std::atomic<long> blocks{0};
+    const auto until = std::chrono::steady_clock::now() + stressTime() / 2;
+    std::vector<std::thread> tracks;
+    for (int t = 0; t < kInstances; ++t) {
+        tracks.emplace_back([&, t] {
+            TestHost host(GetParam());
+            if (!host.loaded()) {
+                ++failures;
+                return;
+            }
+            AEffect* fx = host.effect();
+            host.start(t == 0 ? 44100.0f : 48000.0f, 128);
+            Noise noise(seedFor(GetParam(), 40 + static_cast<std::uint32_t>(t)));
+            Block block(fx->numInputs, 128);
+            while (std::chrono::steady_clock::now() < until) {
+                if (fx->numParams > 0)
+                    fx->setParameter(fx, static_cast<VstInt32>(noise.below(static_cast<std::uint32_t>(fx->numParams))),
+                                     noise.unit());
+                block.fillNoise(noise, 1.0f);
+                block.processReplacing(fx);
+                if (firstNonFinite(block) >= 0) ++failures;
+                ++blocks;
+            }
+        });
+    }
+    for (auto& track : tracks)
+        track.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GT(blocks.load(), 0);
+}
+
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(StressThreads);
 INSTANTIATE_TEST_SUITE_P(Effects, StressThreads, ::testing::ValuesIn(builtEffects()), effectTestName);
 
