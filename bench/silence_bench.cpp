@@ -27,15 +27,15 @@ namespace {
 
 constexpr float kRate = 48000.0f;
 constexpr VstInt32 kFrames = 512;
-constexpr int kExciteBlocks = static_cast<int>(kRate) / kFrames;         // one second
-constexpr int kDecayBlocks = 60 * static_cast<int>(kRate) / kFrames;     // one minute
+constexpr int kExciteBlocks = static_cast<int>(kRate) / kFrames;     // one second
+constexpr int kDecayBlocks = 60 * static_cast<int>(kRate) / kFrames; // one minute
 
 VstIntPtr benchHostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
     return opcode == 1 ? 2400 : 0; // audioMasterVersion
 }
 
 class Rig {
-public:
+  public:
     explicit Rig(const char* effectName) : instance(benchHostCallback, effectName, EffectRegistry::suite()) {
         fx = instance.effectRecord();
         fx->dispatcher(fx, effOpen, 0, 0, nullptr, 0.0f);
@@ -68,7 +68,7 @@ public:
 
     AEffect* fx;
 
-private:
+  private:
     static constexpr std::size_t kNoiseFrames = 1 << 16;
 
     void run(float** inputs) {

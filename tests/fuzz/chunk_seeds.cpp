@@ -32,14 +32,16 @@ int main(int argc, char** argv) {
             const VstIntPtr size = fx->dispatcher(fx, effGetChunk, 0, 0, &data, 0.0f);
             if (size <= 0 || !data) continue;
 
-            const std::string path = std::string(argv[1]) + "/" + std::to_string(e) + "-" + std::to_string(setting);
+            const std::string path =
+                std::string(argv[1]) + "/" + std::to_string(e) + "-" + std::to_string(setting);
             std::FILE* file = std::fopen(path.c_str(), "wb");
             if (!file) {
                 std::perror(path.c_str());
                 return 1;
             }
-            const unsigned char header[2] = {static_cast<unsigned char>(e),
-                                             static_cast<unsigned char>((setting * 3) << kRateShift | setting)};
+            const unsigned char header[2] = {
+                static_cast<unsigned char>(e),
+                static_cast<unsigned char>((setting * 3) << kRateShift | setting)};
             std::fwrite(header, 1, sizeof header, file);
             std::fwrite(data, 1, static_cast<std::size_t>(size), file);
             std::fclose(file);

@@ -15,8 +15,8 @@
 namespace quor::fuzz {
 
 enum InputFlags : std::uint8_t {
-    kPresetChunk = 1u << 0,    // effSetChunk with index 1 (a program), else 0 (a bank)
-    kRateShift = 1,            // bits 1-3 select one of kRates
+    kPresetChunk = 1u << 0, // effSetChunk with index 1 (a program), else 0 (a bank)
+    kRateShift = 1,         // bits 1-3 select one of kRates
     kRateMask = 7u << kRateShift,
     kChunkBeforeRate = 1u << 4, // restore before the sample rate is set
     kAccumulate = 1u << 5,      // process with the accumulating call as well

@@ -26,7 +26,8 @@ void expectSaneState(const TestHost& host, Noise& noise, const std::string& what
     const std::size_t pars = parsOffset(saved);
     for (VstInt32 i = 0; i < fx->numParams; ++i) {
         const float normalised = host.getParam(i);
-        ASSERT_TRUE(normalised >= 0.0f && normalised <= 1.0f) << what << ": parameter " << i << " reads " << normalised;
+        ASSERT_TRUE(normalised >= 0.0f && normalised <= 1.0f)
+            << what << ": parameter " << i << " reads " << normalised;
         const float stored = readFloat(saved, pars + 16 + 4 * static_cast<std::size_t>(i));
         ASSERT_TRUE(std::isfinite(stored)) << what << ": parameter " << i;
         ASSERT_NE(std::fpclassify(stored), FP_SUBNORMAL) << what << ": parameter " << i;
@@ -50,7 +51,8 @@ TEST_P(HardeningChunks, OwnStatesRestoreIdentically) {
         for (bool preset : {false, true}) {
             const std::vector<std::uint8_t> saved = source.chunk(preset);
             applyExact(target, saved, preset);
-            EXPECT_EQ(target.chunk(preset), saved) << "trial " << trial << (preset ? " (program)" : " (bank)");
+            EXPECT_EQ(target.chunk(preset), saved)
+                << "trial " << trial << (preset ? " (program)" : " (bank)");
             EXPECT_EQ(allParams(target), allParams(source));
         }
     }
@@ -100,7 +102,8 @@ TEST_P(HardeningChunks, StoredValuesAreBroughtIntoRange) {
     applyAll(std::numeric_limits<float>::denorm_min());
     const std::vector<std::uint8_t> flushed = host.chunk();
     for (VstInt32 i = 0; i < n; ++i)
-        EXPECT_NE(std::fpclassify(readFloat(flushed, pars + 16 + 4 * static_cast<std::size_t>(i))), FP_SUBNORMAL);
+        EXPECT_NE(std::fpclassify(readFloat(flushed, pars + 16 + 4 * static_cast<std::size_t>(i))),
+                  FP_SUBNORMAL);
     Noise noise(seedFor(GetParam(), 4));
     expectSaneState(host, noise, "after clamped values");
 }
@@ -126,16 +129,21 @@ TEST_P(HardeningChunks, ShortParsRecordsApplyOnlyWhatIsThere) {
             std::vector<std::uint8_t> bytes = full;
             const std::size_t end = pars + 16 + 4 * static_cast<std::size_t>(kept);
             switch (how) {
-            case 0: bytes.resize(end); break;                                        // the host's byte count
-            case 1: writeU32(bytes, 4, static_cast<std::uint32_t>(end)); break;      // the chunk's size field
-            case 2: writeU32(bytes, pars + 4, static_cast<std::uint32_t>(end - pars)); // the record's size
+            case 0:
+                bytes.resize(end);
+                break; // the host's byte count
+            case 1:
+                writeU32(bytes, 4, static_cast<std::uint32_t>(end));
+                break; // the chunk's size field
+            case 2:
+                writeU32(bytes, pars + 4, static_cast<std::uint32_t>(end - pars)); // the record's size
             }
             writeU32(bytes, pars + 12, 0xFFFFFFFFu); // and a count that claims far more
             applyExact(host, bytes);
             const std::vector<float> now = allParams(host);
             for (VstInt32 i = 0; i < n; ++i)
-                EXPECT_EQ(now[static_cast<std::size_t>(i)],
-                          i < kept ? maxima[static_cast<std::size_t>(i)] : minima[static_cast<std::size_t>(i)])
+                EXPECT_EQ(now[static_cast<std::size_t>(i)], i < kept ? maxima[static_cast<std::size_t>(i)]
+                                                                     : minima[static_cast<std::size_t>(i)])
                     << "parameter " << i;
         }
     }
@@ -163,7 +171,8 @@ TEST_P(HardeningChunks, BytesThatAreNoChunkChangeNothing) {
     applyExact(host, zeroFirstRecord);
     host.dispatch(effSetChunk, 0, static_cast<VstIntPtr>(before.size()), nullptr);
     host.dispatch(effSetChunk, 0, -1, const_cast<std::uint8_t*>(before.data()));
-    host.dispatch(effSetChunk, 0, std::numeric_limits<VstIntPtr>::min(), const_cast<std::uint8_t*>(before.data()));
+    host.dispatch(effSetChunk, 0, std::numeric_limits<VstIntPtr>::min(),
+                  const_cast<std::uint8_t*>(before.data()));
     EXPECT_EQ(host.chunk(), before);
 }
 
@@ -201,9 +210,9 @@ enum Mutation {
 };
 
 std::uint32_t oddSize(Noise& noise, std::uint32_t sensible) {
-    const std::uint32_t choices[] = {0u,           1u,           7u,           8u,          15u,
-                                     16u,          sensible - 1, sensible + 1, sensible * 2, 0x7FFFFFFFu,
-                                     0x80000000u,  0xFFFFFFF8u,  0xFFFFFFFFu,  noise.bits(), noise.below(256)};
+    const std::uint32_t choices[] = {0u,          1u,           7u,           8u,           15u,
+                                     16u,         sensible - 1, sensible + 1, sensible * 2, 0x7FFFFFFFu,
+                                     0x80000000u, 0xFFFFFFF8u,  0xFFFFFFFFu,  noise.bits(), noise.below(256)};
     return choices[noise.below(sizeof choices / sizeof choices[0])];
 }
 
@@ -217,8 +226,12 @@ void mutate(std::vector<std::uint8_t>& bytes, Noise& noise, const std::vector<fl
             bytes[noise.below(static_cast<std::uint32_t>(bytes.size()))] ^=
                 static_cast<std::uint8_t>(1u << noise.below(8));
         break;
-    case kTruncate: bytes.resize(noise.below(static_cast<std::uint32_t>(bytes.size()))); break;
-    case kTotalSize: writeU32(bytes, 4, oddSize(noise, static_cast<std::uint32_t>(bytes.size()))); break;
+    case kTruncate:
+        bytes.resize(noise.below(static_cast<std::uint32_t>(bytes.size())));
+        break;
+    case kTotalSize:
+        writeU32(bytes, 4, oddSize(noise, static_cast<std::uint32_t>(bytes.size())));
+        break;
     case kNameRecordSize:
         if (bytes.size() >= 16) writeU32(bytes, 12, oddSize(noise, readU32(bytes, 12)));
         break;
@@ -230,7 +243,9 @@ void mutate(std::vector<std::uint8_t>& bytes, Noise& noise, const std::vector<fl
         break;
     case kExtremeValues:
         for (std::size_t at = pars + 16; at + 4 <= bytes.size(); at += 4)
-            if (noise.below(2)) writeFloat(bytes, at, extremes[noise.below(static_cast<std::uint32_t>(extremes.size()))] * 1e9f);
+            if (noise.below(2))
+                writeFloat(bytes, at,
+                           extremes[noise.below(static_cast<std::uint32_t>(extremes.size()))] * 1e9f);
         break;
     case kParsFirst:
         if (pars <= bytes.size() && pars > 8) {
@@ -255,7 +270,8 @@ void mutate(std::vector<std::uint8_t>& bytes, Noise& noise, const std::vector<fl
         for (std::size_t at = 8; at < bytes.size(); ++at)
             bytes[at] = static_cast<std::uint8_t>(noise.bits());
         break;
-    case kMutationCount: break;
+    case kMutationCount:
+        break;
     }
 }
 

@@ -30,7 +30,7 @@ inline std::string effectTestName(const ::testing::TestParamInfo<std::string>& i
 
 // xorshift32: the same sequence on every machine and every run.
 class Noise {
-public:
+  public:
     explicit Noise(std::uint32_t seed = 0x2545F491u) : state(seed ? seed : 1u) {}
     std::uint32_t bits() {
         state ^= state << 13;
@@ -44,7 +44,7 @@ public:
     float unit() { return static_cast<float>(bits() >> 8) * (1.0f / 16777216.0f); }
     std::uint32_t below(std::uint32_t n) { return n ? bits() % n : 0; }
 
-private:
+  private:
     std::uint32_t state;
 };
 
@@ -142,8 +142,13 @@ inline std::vector<float> extremeValues() {
 
 // Parameter indexes no host should send.
 inline std::vector<VstInt32> badIndexes(VstInt32 numParams) {
-    return {-1, numParams, numParams + 1, numParams + 1000, std::numeric_limits<VstInt32>::min(),
-            std::numeric_limits<VstInt32>::max(), -numParams - 1};
+    return {-1,
+            numParams,
+            numParams + 1,
+            numParams + 1000,
+            std::numeric_limits<VstInt32>::min(),
+            std::numeric_limits<VstInt32>::max(),
+            -numParams - 1};
 }
 
 // Little-endian field access into a saved chunk.
@@ -170,7 +175,9 @@ inline float readFloat(const std::vector<std::uint8_t>& bytes, std::size_t at) {
 }
 
 // Where the "pars" record of a chunk written by the plug-in starts.
-inline std::size_t parsOffset(const std::vector<std::uint8_t>& chunk) { return 8 + readU32(chunk, 12); }
+inline std::size_t parsOffset(const std::vector<std::uint8_t>& chunk) {
+    return 8 + readU32(chunk, 12);
+}
 
 // Sets every parameter to a normalised value.
 inline void setAll(const TestHost& host, const std::vector<float>& normalised) {
@@ -192,10 +199,18 @@ inline std::vector<float> cornerSetting(VstInt32 numParams, int kind, Noise& noi
     std::vector<float> v(static_cast<std::size_t>(numParams));
     for (std::size_t i = 0; i < v.size(); ++i) {
         switch (kind) {
-        case 0: v[i] = 0.0f; break;
-        case 1: v[i] = 1.0f; break;
-        case 2: v[i] = (i & 1) ? 1.0f : 0.0f; break;
-        case 3: v[i] = (i & 1) ? 0.0f : 1.0f; break;
+        case 0:
+            v[i] = 0.0f;
+            break;
+        case 1:
+            v[i] = 1.0f;
+            break;
+        case 2:
+            v[i] = (i & 1) ? 1.0f : 0.0f;
+            break;
+        case 3:
+            v[i] = (i & 1) ? 0.0f : 1.0f;
+            break;
         default: {
             const std::uint32_t pick = noise.below(3);
             v[i] = pick == 0 ? 0.0f : pick == 1 ? 1.0f : noise.unit();

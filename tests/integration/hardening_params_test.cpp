@@ -107,15 +107,17 @@ TEST_P(HardeningParams, StormOfExtremeValuesKeepsEveryOutputFinite) {
             index = bad[noise.below(static_cast<std::uint32_t>(bad.size()))];
         else
             index = static_cast<VstInt32>(noise.below(static_cast<std::uint32_t>(n)));
-        const float value = noise.below(2) ? extremes[noise.below(static_cast<std::uint32_t>(extremes.size()))]
-                                           : noise.unit();
+        const float value = noise.below(2)
+                                ? extremes[noise.below(static_cast<std::uint32_t>(extremes.size()))]
+                                : noise.unit();
         host.setParam(index, value);
         if (round % 8 != 7) continue;
 
         Block block(fx->numInputs, blockSizes[noise.below(4)]);
         block.fillNoise(noise, 1.0f);
         block.processReplacing(fx);
-        ASSERT_EQ(firstNonFinite(block), -1) << "round " << round << " after index " << index << " = " << value;
+        ASSERT_EQ(firstNonFinite(block), -1)
+            << "round " << round << " after index " << index << " = " << value;
         for (VstInt32 i = 0; i < n; ++i) {
             const float v = host.getParam(i);
             ASSERT_TRUE(v >= 0.0f && v <= 1.0f) << "parameter " << i << " reads " << v;
@@ -146,7 +148,8 @@ TEST_P(HardeningParams, EveryCornerOfTheParameterSpaceStaysFinite) {
                 block.fillNoise(noise, b == 2 ? 0.0f : 1.0f);
                 if (b == 1) block.in[0][0] = block.in[1][0] = 1.0f; // a full-scale click
                 block.processReplacing(fx);
-                ASSERT_EQ(firstNonFinite(block), -1) << "rate " << rate << ", setting " << kind << ", block " << b;
+                ASSERT_EQ(firstNonFinite(block), -1)
+                    << "rate " << rate << ", setting " << kind << ", block " << b;
             }
         }
     }

@@ -81,9 +81,10 @@ TEST_P(HardeningRates, RatesOutsideTheBandRunAtTheNearestEdge) {
         float hostRate;
         float runsAs;
     };
-    const Case cases[] = {{1e-40f, 8000.0f}, {1.0f, 8000.0f},        {4000.0f, 8000.0f},
-                          {7999.0f, 8000.0f}, {768000.0f, 768000.0f}, {1e6f, 768000.0f},
-                          {1e9f, 768000.0f},  {std::numeric_limits<float>::max(), 768000.0f}};
+    const Case cases[] = {{1e-40f, 8000.0f},      {1.0f, 8000.0f},
+                          {4000.0f, 8000.0f},     {7999.0f, 8000.0f},
+                          {768000.0f, 768000.0f}, {1e6f, 768000.0f},
+                          {1e9f, 768000.0f},      {std::numeric_limits<float>::max(), 768000.0f}};
     Noise settings(seedFor(GetParam(), 22));
     for (const Case& c : cases) {
         SCOPED_TRACE("host rate " + std::to_string(c.hostRate));

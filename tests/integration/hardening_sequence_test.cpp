@@ -90,8 +90,12 @@ TEST_P(HardeningSequences, AudioBeforeAnyRatePassesThrough) {
     host.dispatch(effOpen);
     host.resume();
     Noise noise(seedFor(GetParam(), 8));
-    const float ignored[] = {0.0f, -0.0f, -44100.0f, std::numeric_limits<float>::quiet_NaN(),
-                             std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
+    const float ignored[] = {0.0f,
+                             -0.0f,
+                             -44100.0f,
+                             std::numeric_limits<float>::quiet_NaN(),
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity()};
     for (float rate : ignored) {
         host.dispatch(effSetSampleRate, 0, 0, nullptr, rate);
         Block block(fx->numInputs, 300);
@@ -293,7 +297,8 @@ TEST_P(HardeningSequences, InPlaceAndAccumulatingMatchReplacing) {
                     // (p + y) - p may differ from y in the last place.
                     for (int c = 0; c < 2; ++c)
                         for (int k = 0; k < frames; ++k)
-                            ASSERT_NEAR(block.out[c][k], ref.out[c][k], 1e-6f + 1e-6f * std::fabs(ref.out[c][k]));
+                            ASSERT_NEAR(block.out[c][k], ref.out[c][k],
+                                        1e-6f + 1e-6f * std::fabs(ref.out[c][k]));
                 } else {
                     ASSERT_EQ(block.out, ref.out);
                 }

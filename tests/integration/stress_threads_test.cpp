@@ -76,10 +76,12 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
                 continue;
             }
             const auto index = static_cast<VstInt32>(noise.below(static_cast<std::uint32_t>(n)));
-            const float value =
-                noise.below(4) ? noise.unit() : extremes[noise.below(static_cast<std::uint32_t>(extremes.size()))];
+            const float value = noise.below(4)
+                                    ? noise.unit()
+                                    : extremes[noise.below(static_cast<std::uint32_t>(extremes.size()))];
             fx->setParameter(fx, index, value);
-            const float back = fx->getParameter(fx, static_cast<VstInt32>(noise.below(static_cast<std::uint32_t>(n))));
+            const float back =
+                fx->getParameter(fx, static_cast<VstInt32>(noise.below(static_cast<std::uint32_t>(n))));
             if (!(back >= 0.0f && back <= 1.0f)) ++badReadback;
         }
     });
@@ -108,8 +110,8 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
             }
             case 1: {
                 void* data = nullptr;
-                const VstIntPtr size = fx->dispatcher(fx, effGetChunk, static_cast<VstInt32>(noise.below(2)), 0,
-                                                      &data, 0.0f);
+                const VstIntPtr size =
+                    fx->dispatcher(fx, effGetChunk, static_cast<VstInt32>(noise.below(2)), 0, &data, 0.0f);
                 if (size <= 0 || !data) ++badReadback;
                 break;
             }
@@ -197,8 +199,9 @@ TEST_P(StressThreads, InstancesOnSeparateThreads) {
             Block block(fx->numInputs, 128);
             while (std::chrono::steady_clock::now() < until) {
                 if (fx->numParams > 0)
-                    fx->setParameter(fx, static_cast<VstInt32>(noise.below(static_cast<std::uint32_t>(fx->numParams))),
-                                     noise.unit());
+                    fx->setParameter(
+                        fx, static_cast<VstInt32>(noise.below(static_cast<std::uint32_t>(fx->numParams))),
+                        noise.unit());
                 block.fillNoise(noise, 1.0f);
                 block.processReplacing(fx);
                 if (firstNonFinite(block) >= 0) ++failures;
