@@ -9,7 +9,8 @@ constexpr float kLnOnePercent = -4.6051702f; // ln 0.01
 }
 
 ParamSmoother::ParamSmoother(std::int32_t rampCapacity)
-    : capacity(rampCapacity > 0 ? rampCapacity : 1), ramps(new SmootherRamp[static_cast<std::size_t>(capacity)]()),
+    : capacity(rampCapacity > 0 ? rampCapacity : 1),
+      ramps(new SmootherRamp[static_cast<std::size_t>(capacity)]()),
       snapshot(new Snapshot[static_cast<std::size_t>(capacity)]()) {}
 
 void ParamSmoother::configure(float rampSeconds, float sampleRateHz) {

@@ -9,13 +9,13 @@
 namespace quor {
 
 struct SmootherRamp {
-    float* dest;      // the owner's quantity being smoothed
+    float* dest; // the owner's quantity being smoothed
     float target;
-    float remaining;  // samples left before the ramp snaps to its target
+    float remaining; // samples left before the ramp snaps to its target
 };
 
 class ParamSmoother {
-public:
+  public:
     // capacity: the number of distinct quantities the owner ever smooths
     // through this smoother (a destination holds at most one ramp). All
     // storage is made here, so nothing is allocated while processing.
@@ -66,7 +66,7 @@ public:
     float rampLength() const { return length; }
     float rampCoefficient() const { return coefficient; }
 
-private:
+  private:
     struct Snapshot {
         SmootherRamp ramp;
         float value; // the destination's value at block start

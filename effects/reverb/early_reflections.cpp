@@ -48,7 +48,9 @@ float tapWeightRatio(std::int32_t tapCount) {
     return 1.0f - std::pow(0.01f, 1.0f / static_cast<float>(tapCount));
 }
 
-std::int32_t feedbackLineCapacity(float fs) { return truncatedInt(1.1f * fs) + 2; }
+std::int32_t feedbackLineCapacity(float fs) {
+    return truncatedInt(1.1f * fs) + 2;
+}
 
 FeedbackTimes feedbackDelaySamples(float delayValue, float stereoValue, float fs) {
     const float seconds = Taper(delayValue, -1.5f);

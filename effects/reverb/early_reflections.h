@@ -4,7 +4,9 @@
 
 #include "effects/reverb/reverb_line.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 
 namespace quor {
 
@@ -30,8 +32,8 @@ struct EarlyPlan {
 
 EarlyPlan planEarlyReflections(const EarlySettings& settings, float sampleRateHz);
 
-// Ratio of successive tap weights: the first tap has weight 1 and the last
-// about 0.01^((N-1)/N), whatever the count.
+// Ratio of successive tap weights, the first tap having weight 1: 0.68 for
+// four taps, 0.99 for a single one, smaller the more taps there are.
 float tapWeightRatio(std::int32_t tapCount);
 
 // Capacity of each feedback line: room for the longest delay (1.1 s) plus
@@ -74,29 +76,65 @@ struct EarlyReflections {
     float tapDelaySamples[2 * kMaxTapsPerChannel] = {};
     std::int32_t tapCount = 0;
 
-    // Block start: the weight of each tap.
-    void tapWeights(float* weights) const {
-        const float ratio = tapWeightRatio(tapCount);
+    // Block start: the weight and read position of every tap, and the longest
+    // run of frames whose taps all reach back to before the run.
+    struct Block {
+        float weight[kMaxTapsPerChannel];
+        ReverbLine::Position tap[2 * kMaxTapsPerChannel];
+        std::int32_t runFrames;
+    };
+    void prepare(Block& block) const {
+        const float ratio = tapCount >= 1 ? tapWeightRatio(tapCount) : 0.0f;
         float weight = 1.0f;
+        std::int32_t shortest = std::numeric_limits<std::int32_t>::max();
         for (std::int32_t s = 0; s < tapCount; ++s) {
-            weights[s] = weight;
+            block.weight[s] = weight;
             weight = weight * ratio;
+            for (std::int32_t c = 0; c < 2; ++c) {
+                block.tap[2 * s + c] = ReverbLine::positionOf(tapDelaySamples[2 * s + c]);
+                shortest = std::min(shortest, block.tap[2 * s + c].whole);
+            }
+        }
+        block.runFrames = std::max(shortest, std::int32_t{1});
+    }
+
+    // A run of at most block.runFrames frames: chain[c][k] (entering at
+    // 1e-10) receives the weighted tap sum of channel c at frame k, then the
+    // inputs x[c][k] enter the lines. No tap of the run reaches a value the
+    // run writes, so all reads come first, tap after tap over the frames;
+    // every frame still adds its taps in tap order. Without taps the input
+    // passes straight on.
+    void process(const float* const x[2], float* const chain[2], std::int32_t frames, const Block& block) {
+        for (std::int32_t c = 0; c < 2; ++c) {
+            ReverbLine& l = line[c];
+            float* acc = chain[c];
+            if (tapCount < 1) {
+                for (std::int32_t k = 0; k < frames; ++k)
+                    acc[k] = acc[k] + x[c][k];
+            }
+            for (std::int32_t s = 0; s < tapCount; ++s) {
+                const ReverbLine::Position p = block.tap[2 * s + c];
+                const float w = block.weight[s];
+                std::int32_t slot = l.nextWrite - p.whole;
+                if (slot < 0) slot += l.capacity;
+                // Frames up to the wrap read upwards from slot, the rest from
+                // slot 0 (whose older neighbour is the guard's copy of the last slot).
+                const std::int32_t beforeWrap = std::min(frames, l.capacity - slot);
+                accumulateTap(acc, l.body + slot, beforeWrap, w, p.fraction);
+                accumulateTap(acc + beforeWrap, l.body, frames - beforeWrap, w, p.fraction);
+            }
+            l.writeRun(x[c], frames);
         }
     }
 
-    // Weighted tap sum of channel c added to chain (which enters at 1e-10),
-    // then x enters the line. Without taps the input passes straight on.
-    float process(std::int32_t c, float x, float chain, const float* weights) {
-        ReverbLine& l = line[c];
-        const std::int32_t n = tapCount;
-        if (n >= 1) {
-            for (std::int32_t s = 0; s < n; ++s)
-                chain = chain + weights[s] * l.read(tapDelaySamples[2 * s + c]);
-        } else {
-            chain = chain + x;
+  private:
+    static void accumulateTap(float* acc, const float* newer, std::int32_t frames, float weight,
+                              float fraction) {
+        for (std::int32_t k = 0; k < frames; ++k) {
+            const float a = newer[k];
+            const float b = newer[k - 1];
+            acc[k] = acc[k] + weight * (a + (b - a) * fraction);
         }
-        l.write(x);
-        return chain;
     }
 };
 

@@ -3,6 +3,7 @@
 #include "dsp/dry_wet_mix.h"
 #include "dsp/taper.h"
 #include "effects/effects.h"
+#include "effects/reverb/tail_lanes.h"
 #include "framework/display.h"
 
 #include <algorithm>
@@ -13,30 +14,18 @@ namespace quor {
 namespace {
 
 const ParamInfo kReverbParams[kReverbParamCount] = {
-    {"Mix", 0.0f, 1.0f, 0, 0.125f},
-    {"Gain", 0.0f, 1.0f, 0, 0.0f},
-    {"Rate", 0.0f, 1.0f, 0, 0.3f},
-    {"Depth", 0.0f, 1.0f, 0, 0.125f},
-    {"Delay", 0.0f, 1.0f, 0, 0.0f},
-    {"Feedback", 0.0f, 1.0f, 0, 1.0f},
-    {"Frequency", 0.0f, 1.0f, 0, 0.4f},
-    {"Width", 0.0f, 1.0f, 0, 0.7f},
-    {"Delay", 0.0f, 1.0f, 0, 0.0f},
-    {"Direction", 0.0f, 1.0f, 1, 1.0f},
-    {"Density", 0.0f, 1.0f, 0, 0.5f},
-    {"Spread", 0.0f, 1.0f, 0, 0.5f},
-    {"Distribution", 0.0f, 1.0f, 0, 0.5f},
-    {"Algorithm", 0.0f, 1.0f, 1, 1.0f},
-    {"Density", 1.0f, 16.0f, 1, 6.0f},
-    {"Size", 0.0f, 1.0f, 0, 0.4f},
-    {"Decay", 0.0f, 1.0f, 0, 0.6f},
-    {"Stereo", 0.0f, 1.0f, 0, 1.0f},
-    {"Diffuse", 0.0f, 1.0f, 0, 0.9f},
-    {"Direction", 0.0f, 1.0f, 1, 1.0f},
-    {"Spread", 0.0f, 1.0f, 0, 0.5f},
-    {"Distribution", 0.0f, 1.0f, 0, 0.5f},
-    {"Low-cut", 0.0f, 1.0f, 0, 1.0f},
-    {"High-cut", 0.0f, 1.0f, 0, 1.0f},
+    {"Mix", 0.0f, 1.0f, 0, 0.125f},        {"Gain", 0.0f, 1.0f, 0, 0.0f},
+    {"Rate", 0.0f, 1.0f, 0, 0.3f},         {"Depth", 0.0f, 1.0f, 0, 0.125f},
+    {"Delay", 0.0f, 1.0f, 0, 0.0f},        {"Feedback", 0.0f, 1.0f, 0, 1.0f},
+    {"Frequency", 0.0f, 1.0f, 0, 0.4f},    {"Width", 0.0f, 1.0f, 0, 0.7f},
+    {"Delay", 0.0f, 1.0f, 0, 0.0f},        {"Direction", 0.0f, 1.0f, 1, 1.0f},
+    {"Density", 0.0f, 1.0f, 0, 0.5f},      {"Spread", 0.0f, 1.0f, 0, 0.5f},
+    {"Distribution", 0.0f, 1.0f, 0, 0.5f}, {"Algorithm", 0.0f, 1.0f, 1, 1.0f},
+    {"Density", 1.0f, 16.0f, 1, 6.0f},     {"Size", 0.0f, 1.0f, 0, 0.4f},
+    {"Decay", 0.0f, 1.0f, 0, 0.6f},        {"Stereo", 0.0f, 1.0f, 0, 1.0f},
+    {"Diffuse", 0.0f, 1.0f, 0, 0.9f},      {"Direction", 0.0f, 1.0f, 1, 1.0f},
+    {"Spread", 0.0f, 1.0f, 0, 0.5f},       {"Distribution", 0.0f, 1.0f, 0, 0.5f},
+    {"Low-cut", 0.0f, 1.0f, 0, 1.0f},      {"High-cut", 0.0f, 1.0f, 0, 1.0f},
 };
 
 const ParamGroup kReverbGroups[] = {
@@ -46,9 +35,10 @@ const ParamGroup kReverbGroups[] = {
     {nullptr, 0, kReverbParamCount},
 };
 
-constexpr std::int32_t kSmootherCapacity = 25;
-constexpr float kSmootherSeconds = 0.2f;
-constexpr float kDenormalGuard = 1e-10f; // added to inputs and sums so recirculating states never go subnormal
+constexpr std::int32_t kSmootherCapacity = 25; // room for more than the three glided quantities
+constexpr float kSmootherSeconds = 0.2f;       // glide time of mix and depth changes
+// Added to inputs and sums so that recirculating states never go subnormal.
+constexpr float kDenormalGuard = 1e-10f;
 
 // A delay that reaches its line's capacity would read past the interpolation
 // neighbour; it is lowered to the longest one the line holds.
@@ -61,9 +51,12 @@ float limitedDelay(float samples, std::int32_t capacity) {
 } // namespace
 
 Reverb::Reverb()
-    : HostedEffect("Reverb", kReverbParams, kReverbParamCount, kReverbGroups, 4), smoother(kSmootherCapacity) {}
+    : HostedEffect("Reverb", kReverbParams, kReverbParamCount, kReverbGroups, 4),
+      smoother(kSmootherCapacity) {}
 
-float* Reverb::allocateLineStorage(std::int32_t samples) { return ReverbLine::allocate(samples); }
+float* Reverb::allocateLineStorage(std::int32_t samples) {
+    return ReverbLine::allocate(samples);
+}
 
 void Reverb::requestBuild(std::uint32_t builds) {
     if (sampleRate > 0.0f) pendingBuilds |= builds;
@@ -221,11 +214,12 @@ void Reverb::runPendingBuilds() {
         pendingBuilds = 0;
         fs = sampleRate;
         auto value = [this](std::int32_t i) { return sanitizedValue(i, values[i]); };
-        earlySettings = {value(kReverbDiffuseDelay),  value(kReverbDiffuseDirection),
-                         value(kReverbDiffuseDensity), value(kReverbDiffuseSpread),
+        earlySettings = {value(kReverbDiffuseDelay),        value(kReverbDiffuseDirection),
+                         value(kReverbDiffuseDensity),      value(kReverbDiffuseSpread),
                          value(kReverbDiffuseDistribution), value(kReverbStereo)};
-        tailSettings = {value(kReverbTailDensity), value(kReverbSize),       value(kReverbStereo),
-                        value(kReverbTailDirection), value(kReverbTailSpread), value(kReverbTailDistribution)};
+        tailSettings = {value(kReverbTailDensity), value(kReverbSize),
+                        value(kReverbStereo),      value(kReverbTailDirection),
+                        value(kReverbTailSpread),  value(kReverbTailDistribution)};
     }
     if (builds == 0 || !(fs > 0.0f)) return;
 
@@ -287,7 +281,8 @@ void Reverb::runPendingBuilds() {
             for (std::int32_t j = 0; j < kMaxTailLines; ++j) {
                 ReverbLine& line = tailLines.line[j];
                 if (j < lines) {
-                    if (freshTail[j]) retired[retiredCount++] = line.install(tailPlan.capacity[j], freshTail[j]);
+                    if (freshTail[j])
+                        retired[retiredCount++] = line.install(tailPlan.capacity[j], freshTail[j]);
                     line.delay = static_cast<float>(line.capacity - 1);
                 } else if (line.hasStorage()) {
                     retired[retiredCount++] = line.detach();
@@ -299,7 +294,8 @@ void Reverb::runPendingBuilds() {
         if (earlyReady) {
             early.tapCount = earlyPlan.tapCount;
             for (std::int32_t c = 0; c < 2; ++c)
-                if (freshEarly[c]) retired[retiredCount++] = early.line[c].install(earlyPlan.capacity[c], freshEarly[c]);
+                if (freshEarly[c])
+                    retired[retiredCount++] = early.line[c].install(earlyPlan.capacity[c], freshEarly[c]);
             std::copy(std::begin(earlyPlan.tapDelaySamples), std::end(earlyPlan.tapDelaySamples),
                       std::begin(early.tapDelaySamples));
         }
@@ -349,85 +345,118 @@ void Reverb::runDry(AudioBuffers& buffers, bool replacing) {
     }
 }
 
-template <int Algorithm>
-void Reverb::run(AudioBuffers& buffers, bool replacing) {
+template <int Algorithm> void Reverb::run(AudioBuffers& buffers, bool replacing) {
     // Output gains are sampled once per block.
     const float wet = ctl.wetGain * ctl.makeupGain;
     const float dry = ctl.dryGain;
 
-    float tapWeights[kMaxTapsPerChannel];
-    early.tapWeights(tapWeights);
+    EarlyReflections::Block taps;
+    early.prepare(taps);
     const float phaseStep = ctl.rateHz / sampleRate;
     const float feedbackGain = ctl.feedbackGain;
-    const float feedbackDelay[2] = {feedback[0].delay, feedback[1].delay};
+    const ReverbLine::Position feedbackRead[2] = {ReverbLine::positionOf(feedback[0].delay),
+                                                  ReverbLine::positionOf(feedback[1].delay)};
     const float echo = echoScale(feedback[0].delay);
     const BandPassCoefficients bandK = ctl.band;
 
-    TailBlock k{};
-    k.highCutCoef = ctl.highCutCoef;
-    k.lowCutCoef = ctl.lowCutCoef;
-    k.decayGain = ctl.decayGain;
-    k.allpassCoef = ctl.allpassCoef;
-    k.chainCoef = ctl.chainCoef;
+    TailBlockConstants tailK{};
+    tailK.highCutCoef = ctl.highCutCoef;
+    tailK.lowCutCoef = ctl.lowCutCoef;
+    tailK.decayGain = ctl.decayGain;
+    tailK.allpassCoef = ctl.allpassCoef;
+    tailK.chainCoef = ctl.chainCoef;
     if (Algorithm == 0) {
-        k.allpass11k = allpassCoefficient(sampleRate);
-        k.diffuseScale = diffuseScale(values[kReverbTailDiffuse], values[kReverbDecay]);
+        tailK.allpass11k = allpassCoefficient(sampleRate);
+        tailK.diffuseScale = diffuseScale(values[kReverbTailDiffuse], values[kReverbDecay]);
         const float g = normalisationGain(tailLinesFor(values[kReverbTailDensity]), values[kReverbSize],
                                           values[kReverbTailDiffuse]);
-        tailLines.outputWeights(g, values[kReverbTailDirection], k.outputWeight);
+        tailLines.outputWeights(g, values[kReverbTailDirection], tailK.outputWeight);
     }
 
-    const float* inL = buffers.inputs[0];
-    const float* inR = buffers.inputs[1];
-    float* outL = buffers.outputs[0];
-    float* outR = buffers.outputs[1];
+    TailLanes lanes;
+    lanes.load(tailLines);
     float lfo = phase;
-    for (std::int32_t i = 0; i < buffers.frames; ++i) {
-        // Both inputs are read before either output is written: the host may
-        // process in place.
-        const float x[2] = {inL[i] + kDenormalGuard, inR[i] + kDenormalGuard};
-        float a[2];
-        float w[2] = {kDenormalGuard, kDenormalGuard};
-        lfo = lfo + phaseStep;
-        if (lfo >= 1.0f) lfo = lfo - 1.0f;
-
+    // Runs of frames short enough that neither the taps nor the tail lines
+    // reach a value the run itself writes.
+    constexpr std::int32_t kRun = TailLanes::kMaxRun;
+    const std::int32_t runFrames = std::min({taps.runFrames, lanes.runLimit(), kRun});
+    for (std::int32_t at = 0; at < buffers.frames; at += runFrames) {
+        const std::int32_t frames = std::min(runFrames, buffers.frames - at);
+        // All inputs of the run are read before any output is written: the
+        // host may process in place.
+        float x[2][kRun];
+        float chain[2][kRun];
         for (std::int32_t c = 0; c < 2; ++c) {
-            a[c] = early.process(c, x[c], kDenormalGuard, tapWeights);
-            if (Algorithm == 1) a[c] = a[c] + feedbackGain * feedback[c].read(feedbackDelay[c]);
-        }
-        if (Algorithm == 1)
-            tailLines.processLattice(lfo, ctl.depth, k, a, w);
-        else
-            tailLines.processCombs(lfo, ctl.depth, k, a, w);
-
-        for (std::int32_t c = 0; c < 2; ++c) {
-            if (Algorithm == 1) {
-                // The feedback line carries the chain's output back to its input.
-                w[c] = band[c].process(w[c], bandK);
-                feedback[c].write(a[c]);
-            } else {
-                // The feedback line echoes the band-passed wet sum.
-                const float z = feedbackGain * feedback[c].read(feedbackDelay[c]) + w[c];
-                w[c] = band[c].process(z, bandK);
-                feedback[c].write(w[c] * echo);
+            const float* in = buffers.inputs[c] + at;
+            for (std::int32_t f = 0; f < frames; ++f) {
+                x[c][f] = in[f] + kDenormalGuard;
+                chain[c][f] = kDenormalGuard;
             }
         }
+        const float* const xs[2] = {x[0], x[1]};
+        float* const chains[2] = {chain[0], chain[1]};
+        early.process(xs, chains, frames, taps);
 
-        const float yL = w[0] * wet + x[0] * dry;
-        const float yR = w[1] * wet + x[1] * dry;
-        if (replacing) {
-            outL[i] = yL;
-            outR[i] = yR;
-        } else {
-            outL[i] += yL;
-            outR[i] += yR;
+        // The oscillator and the smoothed depth, frame by frame. The smoother
+        // advances once per frame; the output gains were sampled at block start.
+        float lfoAt[kRun];
+        float depthAt[kRun];
+        for (std::int32_t f = 0; f < frames; ++f) {
+            lfo = lfo + phaseStep;
+            if (lfo >= 1.0f) lfo = lfo - 1.0f;
+            lfoAt[f] = lfo;
+            depthAt[f] = ctl.depth;
+            smoother.markActive();
+            smoother.advance();
         }
-        smoother.markActive();
-        smoother.advance();
+
+        float* outL = buffers.outputs[0] + at;
+        float* outR = buffers.outputs[1] + at;
+        for (std::int32_t f = 0; f < frames; ++f) {
+            float a[2] = {chain[0][f], chain[1][f]};
+            float w[2] = {kDenormalGuard, kDenormalGuard};
+            lanes.readFrame(f, lfoAt[f], depthAt[f]);
+            if (Algorithm == 1) {
+                lanes.filterFrame(f, tailK);
+                for (std::int32_t c = 0; c < 2; ++c)
+                    a[c] = a[c] + feedbackGain * feedback[c].read(feedbackRead[c]);
+                lanes.latticeFrame(f, tailK, a, w);
+            } else {
+                lanes.allpassFrame(f, tailK);
+                lanes.combsFrame(f, tailK, a, w);
+            }
+
+            for (std::int32_t c = 0; c < 2; ++c) {
+                if (Algorithm == 1) {
+                    // The feedback line carries the chain's output back to its input.
+                    w[c] = band[c].process(w[c], bandK);
+                    feedback[c].write(a[c]);
+                } else {
+                    // The feedback line echoes the band-passed wet sum.
+                    const float z = feedbackGain * feedback[c].read(feedbackRead[c]) + w[c];
+                    w[c] = band[c].process(z, bandK);
+                    feedback[c].write(w[c] * echo);
+                }
+            }
+
+            const float yL = w[0] * wet + x[0][f] * dry;
+            const float yR = w[1] * wet + x[1][f] * dry;
+            if (replacing) {
+                outL[f] = yL;
+                outR[f] = yR;
+            } else {
+                outL[f] += yL;
+                outR[f] += yR;
+            }
+        }
+        lanes.writeRun(frames);
     }
     phase = lfo;
+    lanes.store(tailLines);
 }
 
-HostedEffect* createReverb() { return new Reverb; }
+HostedEffect* createReverb() {
+    return new Reverb;
+}
 
 } // namespace quor

@@ -60,7 +60,7 @@ struct ReverbControls {
 };
 
 class Reverb : public HostedEffect {
-public:
+  public:
     Reverb();
 
     // Control thread, processLock held. Builds are only flagged here and done
@@ -86,12 +86,12 @@ public:
     float lfoPhase() const { return phase; }
     float rampLength() const { return smoother.rampLength(); }
 
-protected:
+  protected:
     // Zeroed storage for a line of `samples` slots plus the guard. May throw
     // std::bad_alloc, which leaves the lines as they were.
     virtual float* allocateLineStorage(std::int32_t samples);
 
-private:
+  private:
     enum PendingBuild : std::uint32_t { kBuildFeedback = 1u, kBuildTail = 2u, kBuildEarly = 4u };
 
     void requestBuild(std::uint32_t builds);
@@ -99,8 +99,7 @@ private:
     void clearSignals();
     bool linesReady() const;
     void runPendingBuilds();
-    template <int Algorithm>
-    void run(AudioBuffers& buffers, bool replacing);
+    template <int Algorithm> void run(AudioBuffers& buffers, bool replacing);
     void runDry(AudioBuffers& buffers, bool replacing);
 
     ReverbControls ctl;

@@ -83,29 +83,39 @@ float recirculationGain(float delaySamples, const DecayLaw& law, float fs) {
     // Short loops get a shorter effective decay time.
     const float shortening = Taper(loopHz * -2.0f / fs + 1.0f, 0.5f);
     const float passes = (shortening * law.seconds + 1e-10f) * loopHz;
-    const float p = passes < 0.1f ? std::pow(0.1f, 10.0f) : std::pow(0.1f, 1.0f / std::min(passes, fs * 1000.0f));
+    const float p =
+        passes < 0.1f ? std::pow(0.1f, 10.0f) : std::pow(0.1f, 1.0f / std::min(passes, fs * 1000.0f));
     // 1 - (1 - p) rounds a p too small to change 1 - p to exactly 0.
     return (1.0f - (1.0f - p)) * law.sign;
 }
 
 float normalisationGain(std::int32_t linesPerChannel, float size, float diffuse) {
     const float lambda = -1.0f + (-1.3f + 1.0f) * diffuse;
-    const float dB = (size * 3.0f - 6.0f) + static_cast<float>(linesPerChannel) * (lambda + (-0.6f - lambda) * size);
+    const float dB =
+        (size * 3.0f - 6.0f) + static_cast<float>(linesPerChannel) * (lambda + (-0.6f - lambda) * size);
     return std::pow(10.0f, dB / 20.0f);
 }
 
-float diffuseScale(float diffuse, float decay) { return 1.0f - diffuse * (0.3f + (0.06f - 0.3f) * decay); }
+float diffuseScale(float diffuse, float decay) {
+    return 1.0f - diffuse * (0.3f + (0.06f - 0.3f) * decay);
+}
 
-float allpassCoefficient(float fs) { return allpassFromAngle(kPi * 11000.0f / fs); }
+float allpassCoefficient(float fs) {
+    return allpassFromAngle(kPi * 11000.0f / fs);
+}
 
 TailDiffusion tailDiffusion(float d) {
     return {allpassFromAngle((0.25f - 0.2f * std::sqrt(d)) * kPi),
             allpassFromAngle((0.25f + (0.15f - 0.25f) * d) * kPi)};
 }
 
-float highCutCoefficient(float h) { return std::clamp((1.0f - Taper(h, -1.5f)) * 0.98f, 0.001f, 0.999f); }
+float highCutCoefficient(float h) {
+    return std::clamp((1.0f - Taper(h, -1.5f)) * 0.98f, 0.001f, 0.999f);
+}
 
-float lowCutCoefficient(float l) { return std::clamp(Taper(1.0f - l, -1.1f) * 0.5f, 0.001f, 0.999f); }
+float lowCutCoefficient(float l) {
+    return std::clamp(Taper(1.0f - l, -1.1f) * 0.5f, 0.001f, 0.999f);
+}
 
 void ReverbTail::updateGains(float decayValue, float fs) {
     const DecayLaw law = decayLaw(decayValue);
@@ -118,8 +128,9 @@ void ReverbTail::outputWeights(float normalisation, float directionValue, float*
     const float start = longLast ? normalisation : normalisation * 2.0f;
     const float step = longLast ? 0.0f : -0.8f * start / static_cast<float>(linesPerChannel);
     float weight = start;
+    // Alternating signs keep the lines' common content from piling up.
     for (std::int32_t s = 0; s < linesPerChannel; ++s) {
-        weights[s] = weight;
+        weights[s] = (s & 1) ? weight : -weight;
         weight = weight + step;
     }
 }

@@ -27,8 +27,8 @@ struct TailSettings {
 
 struct TailPlan {
     std::int32_t linesPerChannel;
-    std::int32_t capacity[kMaxTailLines];          // a line's delay is its capacity - 1
-    float modulationOffset[kMaxTailLines];         // oscillator phase offset of each line, cycles
+    std::int32_t capacity[kMaxTailLines];  // a line's delay is its capacity - 1
+    float modulationOffset[kMaxTailLines]; // oscillator phase offset of each line, cycles
 };
 
 // Lines per channel for a stored "Density", limited to what the tail holds.
@@ -64,24 +64,15 @@ TailDiffusion tailDiffusion(float diffuseValue);
 float highCutCoefficient(float highCutValue);
 float lowCutCoefficient(float lowCutValue);
 
-// Triangle between -0.5 and 0 with period 1. Exact floor for the non-negative
-// phases the tail uses, without a library call.
+// Triangle between -0.5 and 0 with period 1. The floor is a truncation
+// corrected for negative p: exact for |p| < 2^24, and free of a library call
+// and of branches, so loops over lines can run it four at a time.
 inline float tailTriangle(float p) {
-    float whole = static_cast<float>(static_cast<std::int32_t>(p));
-    if (whole > p) whole = whole - 1.0f;
+    const auto truncated = static_cast<std::int32_t>(p);
+    const std::int32_t below = static_cast<float>(truncated) > p ? 1 : 0;
+    const auto whole = static_cast<float>(truncated - below);
     return std::fabs(p - whole - 0.5f) - 0.5f;
 }
-
-struct TailBlock {
-    float highCutCoef;
-    float lowCutCoef;
-    float decayGain;   // algorithm 1
-    float allpassCoef; // algorithm 1
-    float chainCoef;   // algorithm 0
-    float allpass11k;  // algorithm 0
-    float diffuseScale;
-    float outputWeight[kMaxTailLinesPerChannel]; // algorithm 0
-};
 
 struct ReverbTail {
     ReverbLine line[kMaxTailLines];
@@ -103,92 +94,10 @@ struct ReverbTail {
 
     void updateGains(float decayValue, float sampleRateHz);
 
-    // Block start: algorithm 0's output weights, falling along the chain when
-    // the lines shorten along it, else flat.
+    // Block start: algorithm 0's output weights with their alternating signs
+    // (even lines negative), falling along the chain when the lines shorten
+    // along it, else flat.
     void outputWeights(float normalisation, float directionValue, float* weights) const;
-
-    // The read delay of line j: the oscillator only shortens it, by up to
-    // 0.875 * depth.
-    float modulatedDelay(std::int32_t j, float phase, float depth) const {
-        const float t = tailTriangle(phase + modulationOffset[j]);
-        return (1.0f + depth * (2.0f - t * t) * t) * line[j].delay;
-    }
-
-    float loopFilter(std::int32_t j, float z, float highCutCoef, float lowCutCoef) {
-        const float lp = (lowpass[j] - z) * highCutCoef + z;
-        const float tr = (lp - tracker[j]) * lowCutCoef + tracker[j];
-        lowpass[j] = lp;
-        tracker[j] = tr;
-        return lp - tr;
-    }
-
-    // One frame of both channels. The reads and loop filters of all lines
-    // are independent of the chain signal, so they run first over every line;
-    // then the chains of the two channels run side by side, each in its own
-    // order. a enters with the early reflections (and the feedback return),
-    // w with the wet sum.
-    void processLattice(float phase, float depth, const TailBlock& k, float* a, float* w) {
-        const std::int32_t lines = 2 * linesPerChannel;
-        float filtered[kMaxTailLines];
-        for (std::int32_t j = 0; j < lines; ++j) {
-            const float y = line[j].read(modulatedDelay(j, phase, depth));
-            filtered[j] = loopFilter(j, y, k.highCutCoef, k.lowCutCoef);
-        }
-        float aL = a[0], aR = a[1], wL = w[0], wR = w[1];
-        for (std::int32_t j = 0; j < lines; j += 2) {
-            const float yL = filtered[j];
-            const float yR = filtered[j + 1];
-            const float vL = k.decayGain * yL - k.allpassCoef * aL + 1e-20f;
-            const float vR = k.decayGain * yR - k.allpassCoef * aR + 1e-20f;
-            line[j].write(k.allpassCoef * vL + aL + 1e-20f);
-            line[j + 1].write(k.allpassCoef * vR + aR + 1e-20f);
-            wL = wL + yL;
-            wR = wR + yR;
-            aL = vL;
-            aR = vR;
-        }
-        a[0] = aL;
-        a[1] = aR;
-        w[0] = wL;
-        w[1] = wR;
-    }
-
-    void processCombs(float phase, float depth, const TailBlock& k, float* a, float* w) {
-        const std::int32_t lines = 2 * linesPerChannel;
-        float diffused[kMaxTailLines];
-        for (std::int32_t j = 0; j < lines; ++j) {
-            const float y = line[j].read(modulatedDelay(j, phase, depth));
-            const float u = allpassState[j] - k.allpass11k * y + 1e-10f;
-            allpassState[j] = k.allpass11k * u + y + 1e-10f;
-            diffused[j] = u;
-        }
-        float aL = a[0], aR = a[1], wL = w[0], wR = w[1];
-        for (std::int32_t s = 0; s < linesPerChannel; ++s) {
-            const std::int32_t j = 2 * s;
-            const float uL = diffused[j];
-            const float uR = diffused[j + 1];
-            const float zL = gain[j] * uL * k.diffuseScale + aL;
-            const float zR = gain[j + 1] * uR * k.diffuseScale + aR;
-            line[j].write(loopFilter(j, zL, k.highCutCoef, k.lowCutCoef));
-            line[j + 1].write(loopFilter(j + 1, zR, k.highCutCoef, k.lowCutCoef));
-            // Alternating signs keep the lines' common low-frequency content
-            // from piling up in the output.
-            const float weight = k.outputWeight[s];
-            if (s & 1) {
-                wL = wL + weight * uL;
-                wR = wR + weight * uR;
-            } else {
-                wL = wL - weight * uL;
-                wR = wR - weight * uR;
-            }
-            aL = k.chainCoef * uL - aL;
-            aR = k.chainCoef * uR - aR;
-        }
-        a[0] = aL;
-        a[1] = aR;
-        w[0] = wL;
-        w[1] = wR;
-    }
 };
 
 } // namespace quor
