@@ -1,5 +1,5 @@
-// The Reverb through the plug-in interface: identity, parameter texts, and
-// audio properties that follow from the signal structure.
+// The Reverb through the plug-in interface: parameter texts, and audio
+// properties that follow from the signal structure.
 #include "tests/support/test_host.h"
 
 #include <gtest/gtest.h>
@@ -14,41 +14,22 @@
 namespace quor::test {
 namespace {
 
-enum : VstInt32 {
-    kMix = 0,
-    kFeedback = 5,
-    kWidth = 7,
-    kAlgorithm = 13,
-    kTailDensity = 14,
-    kSize = 15,
-    kDecay = 16,
-    kTailDiffuse = 18,
-    kTailSpread = 20,
-    kDepth = 3
-};
+constexpr VstInt32 kMix = 0, kDepth = 3, kFeedback = 5, kWidth = 7, kAlgorithm = 13, kTailDensity = 14,
+                   kSize = 15, kDecay = 16, kTailDiffuse = 18, kTailSpread = 20;
+using Settings = std::vector<std::pair<VstInt32, float>>;
+
+enum Fill { kSilence, kImpulse, kNoise };
 
 struct Stereo {
     std::vector<float> left, right;
-    explicit Stereo(std::size_t frames = 0) : left(frames, 0.0f), right(frames, 0.0f) {}
-};
-
-Stereo noise(std::size_t frames, unsigned seed = 3) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
-    Stereo s(frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        s.left[i] = dist(rng);
-        s.right[i] = dist(rng);
+    explicit Stereo(std::size_t frames, Fill fill = kSilence) : left(frames, 0.0f), right(frames, 0.0f) {
+        std::mt19937 rng(3);
+        std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
+        for (std::size_t i = 0; fill == kNoise && i < frames; ++i)
+            left[i] = dist(rng), right[i] = dist(rng);
+        if (fill == kImpulse) left[0] = right[0] = 1.0f;
     }
-    return s;
-}
-
-Stereo impulse(std::size_t frames) {
-    Stereo s(frames);
-    s.left[0] = 1.0f;
-    s.right[0] = 1.0f;
-    return s;
-}
+};
 
 // Processes in place, in blocks of 512 as a host would.
 void run(const TestHost& host, Stereo& s) {
@@ -72,29 +53,22 @@ float peak(const std::vector<float>& v, std::size_t from, std::size_t to) {
 TEST(ReverbPlugin, PresentsItsParameters) {
     TestHost host("Reverb");
     ASSERT_TRUE(host.loaded());
-    EXPECT_EQ(host.text(effGetEffectName), "Quor Reverb");
-    EXPECT_EQ(host.text(effGetProductString), "Reverb");
     ASSERT_EQ(host.effect()->numParams, 24);
-    const char* const names[24] = {"Mix",      "Gain",         "Rate",         "Depth",     "Delay",
-                                   "Feedback", "Frequency",    "Width",        "Delay",     "Direction",
-                                   "Density",  "Spread",       "Distribution", "Algorithm", "Density",
-                                   "Size",     "Decay",        "Stereo",       "Diffuse",   "Direction",
-                                   "Spread",   "Distribution", "Low-cut",      "High-cut"};
-    const char* const displays[24] = {"12%", "0%",   "0.71 Hz", "12%", "0%",  "100%", "40%",  "70%",
-                                      "0%",  "On",   "50%",     "50%", "50%", "On",   "6",    "40%",
-                                      "60%", "100%", "90%",     "On",  "50%", "50%",  "100%", "100%"};
-    for (VstInt32 i = 0; i < 24; ++i) {
-        EXPECT_EQ(host.paramName(i), names[i]) << i;
-        EXPECT_EQ(host.paramDisplay(i), displays[i]) << i;
-    }
+    // Both sections have a "Delay" and a "Density"; the Rate has its own
+    // display, the tail density is a count.
+    const std::pair<VstInt32, const char*> rows[] = {{2, "Rate 0.71 Hz"},  {8, "Delay 0%"},
+                                                     {13, "Algorithm On"}, {14, "Density 6"},
+                                                     {18, "Diffuse 90%"},  {23, "High-cut 100%"}};
+    for (auto [index, text] : rows)
+        EXPECT_EQ(host.paramName(index) + " " + host.paramDisplay(index), text);
     EXPECT_EQ(host.chunk().size(), 135u);
 }
 
-TEST(ReverbPlugin, MixZeroIsTheOffsetInputMixOneIsWetOnly) {
+TEST(ReverbPlugin, MixZeroIsTheOffsetInput) {
     TestHost host("Reverb");
     host.setParam(kMix, 0.0f);
     host.start(44100.0f);
-    const Stereo in = noise(4096);
+    const Stereo in(4096, kNoise);
     Stereo out = in;
     run(host, out);
     for (std::size_t i = 0; i < in.left.size(); ++i) {
@@ -103,17 +77,9 @@ TEST(ReverbPlugin, MixZeroIsTheOffsetInputMixOneIsWetOnly) {
     }
     // Accumulating processing adds the same output to what is there.
     std::vector<float> l(512, 1.0f), r(512, 1.0f);
-    const std::vector<float> inL(in.left.begin(), in.left.begin() + 512),
-        inR(in.right.begin(), in.right.begin() + 512);
+    const std::vector<float> inL(in.left.begin(), in.left.begin() + 512), inR(512, 0.0f);
     host.processAccumulating(inL, inR, l, r);
     EXPECT_EQ(l[100], 1.0f + (inL[100] + 1e-10f));
-
-    TestHost wet("Reverb");
-    wet.setParam(kMix, 1.0f);
-    wet.start(44100.0f);
-    Stereo ir = impulse(1024);
-    run(wet, ir);
-    EXPECT_LT(std::fabs(ir.left[0]), 1e-6f); // the impulse itself is gone
 }
 
 // With no modulation, no loop gain, no feedback, no diffusion and an open
@@ -121,36 +87,28 @@ TEST(ReverbPlugin, MixZeroIsTheOffsetInputMixOneIsWetOnly) {
 // first tail line: at 44100 Hz 1117 samples on the left, 1054 on the right.
 TEST(ReverbPlugin, ImpulseArrivesAtTheTapDelays) {
     TestHost host("Reverb");
-    for (auto [index, value] : {std::pair<VstInt32, float>{kMix, 1.0f},
-                                {kDepth, 0.0f},
-                                {kFeedback, 0.0f},
-                                {kDecay, 0.0f},
-                                {kTailDiffuse, 0.0f},
-                                {kWidth, 1.0f},
-                                {kTailDensity, 0.0f}})
+    const std::pair<VstInt32, float> quiet[] = {{kMix, 1.0f},        {kDepth, 0.0f},       {kFeedback, 0.0f},
+                                                {kDecay, 0.0f},      {kTailDiffuse, 0.0f}, {kWidth, 1.0f},
+                                                {kTailDensity, 0.0f}};
+    for (auto [index, value] : quiet)
         host.setParam(index, value);
     host.start(44100.0f);
-    Stereo ir = impulse(4096);
+    Stereo ir(4096, kImpulse);
     run(host, ir);
 
-    const float ratio = 0.68377f; // tap weight ratio for four taps
-    const struct {
-        const std::vector<float>& out;
-        int line;
-        float taps[4];
-    } channels[2] = {{ir.left, 1117, {190.70f, 366.28f, 735.13f, 1474.33f}},
-                     {ir.right, 1054, {164.04f, 307.70f, 609.49f, 1214.29f}}};
-    for (const auto& ch : channels) {
-        const auto first = static_cast<std::size_t>(ch.line + static_cast<int>(ch.taps[0]));
-        EXPECT_LT(peak(ch.out, 0, first), 1e-6f);
+    const int line[2] = {1117, 1054};
+    const float taps[2][4] = {{190.70f, 366.28f, 735.13f, 1474.33f}, {164.04f, 307.70f, 609.49f, 1214.29f}};
+    for (int c = 0; c < 2; ++c) {
+        const std::vector<float>& out = c ? ir.right : ir.left;
+        EXPECT_LT(peak(out, 0, static_cast<std::size_t>(line[c] + static_cast<int>(taps[c][0]))), 1e-6f);
         float weight = 1.0f;
-        for (float tap : ch.taps) {
-            const auto at = static_cast<std::size_t>(ch.line + static_cast<int>(tap));
+        for (float tap : taps[c]) {
+            const auto at = static_cast<std::size_t>(line[c] + static_cast<int>(tap));
             const float fraction = tap - std::floor(tap);
-            EXPECT_NEAR(ch.out[at], weight * (1.0f - fraction), 0.02f) << ch.line << " " << tap;
-            EXPECT_NEAR(ch.out[at + 1], weight * fraction, 0.02f) << ch.line << " " << tap;
-            EXPECT_LT(std::fabs(ch.out[at + 8]), 0.02f) << ch.line << " " << tap;
-            weight *= ratio;
+            EXPECT_NEAR(out[at], weight * (1.0f - fraction), 0.02f) << c << " " << tap;
+            EXPECT_NEAR(out[at + 1], weight * fraction, 0.02f) << c << " " << tap;
+            EXPECT_LT(std::fabs(out[at + 8]), 0.02f) << c << " " << tap;
+            weight *= 0.68377f; // the tap weight ratio for four taps
         }
     }
 }
@@ -159,18 +117,15 @@ TEST(ReverbPlugin, DecayZeroTailEnds) {
     for (float algorithm : {1.0f, 0.0f}) {
         for (float decay : {0.0f, 0.6f}) {
             TestHost host("Reverb");
-            host.setParam(kMix, 1.0f);
-            host.setParam(kAlgorithm, algorithm);
-            host.setParam(kDecay, decay);
+            for (auto [index, value] : {std::pair{kMix, 1.0f}, {kAlgorithm, algorithm}, {kDecay, decay}})
+                host.setParam(index, value);
             host.start(44100.0f);
-            Stereo ir = impulse(44100);
+            Stereo ir(44100, kImpulse);
             run(host, ir);
             const float late = peak(ir.left, 30870, 35280); // 0.7 s to 0.8 s
             EXPECT_GT(peak(ir.left, 0, 8820), 1e-3f);
-            if (decay == 0.0f)
-                EXPECT_LT(late, 1e-6f) << "algorithm " << algorithm;
-            else
-                EXPECT_GT(late, 1e-5f) << "algorithm " << algorithm;
+            EXPECT_TRUE(decay == 0.0f ? late < 1e-6f : late > 1e-5f)
+                << algorithm << " " << decay << ": " << late;
         }
     }
 }
@@ -180,13 +135,12 @@ TEST(ReverbPlugin, AlgorithmSwitchSilencesEverything) {
     host.setParam(kMix, 1.0f);
     host.start(44100.0f);
     for (float algorithm : {0.0f, 1.0f}) {
-        Stereo ringing = noise(22050);
+        Stereo ringing(22050, kNoise);
         run(host, ringing);
         host.setParam(kAlgorithm, algorithm);
         Stereo after(512);
         run(host, after);
-        EXPECT_LT(peak(after.left, 0, 512), 1e-6f) << algorithm;
-        EXPECT_LT(peak(after.right, 0, 512), 1e-6f) << algorithm;
+        EXPECT_LT(std::max(peak(after.left, 0, 512), peak(after.right, 0, 512)), 1e-6f) << algorithm;
     }
 }
 
@@ -200,28 +154,25 @@ TEST(ReverbPlugin, SampleRateChangeRebuildsAndClears) {
         host->setParam(kDepth, 0.0f);
     }
     moved.start(44100.0f);
-    Stereo before = noise(30000);
+    Stereo before(30000, kNoise);
     run(moved, before);
     moved.suspend();
     moved.dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
     moved.resume();
     fresh.start(48000.0f);
 
-    Stereo a = impulse(48000), b = impulse(48000);
+    Stereo a(48000, kImpulse), b(48000, kImpulse);
     run(moved, a);
     run(fresh, b);
     EXPECT_EQ(a.left, b.left);
     EXPECT_EQ(a.right, b.right);
 }
 
-// Every parameter at either end of its range, and the shortest possible tail
-// lines: nothing is ever non-finite, and with Decay below 1 the tail dies away.
+// Every parameter at either end of its range, the shortest possible tail
+// lines and the heaviest load: nothing is ever non-finite, and with Decay
+// below 1 the tail dies away.
 TEST(ReverbPlugin, ExtremesStayFiniteAndDecay) {
-    struct Case {
-        std::vector<std::pair<VstInt32, float>> settings;
-        float rate;
-    };
-    std::vector<Case> cases;
+    std::vector<std::pair<Settings, float>> cases;
     for (VstInt32 i = 0; i < 24; ++i)
         for (float v : {0.0f, 1.0f})
             cases.push_back({{{i, v}}, 44100.0f});
@@ -230,25 +181,22 @@ TEST(ReverbPlugin, ExtremesStayFiniteAndDecay) {
         cases.push_back(
             {{{kTailDensity, 1.0f}, {kSize, 1.0f}, {10, 1.0f}, {kAlgorithm, algorithm}}, 96000.0f});
     }
-    for (const Case& c : cases) {
+    for (const auto& [settings, rate] : cases) {
         TestHost host("Reverb");
-        bool decays = true;
-        for (auto [index, value] : c.settings) {
+        for (auto [index, value] : settings)
             host.setParam(index, value);
-            if (index == kDecay && value == 1.0f) decays = false;
-        }
-        host.start(c.rate);
-        const auto second = static_cast<std::size_t>(c.rate);
-        Stereo s = noise(second / 2);
+        host.start(rate);
+        const auto second = static_cast<std::size_t>(rate);
+        Stereo s(second / 2, kNoise);
         s.left.resize(5 * second, 0.0f);
         s.right.resize(5 * second, 0.0f);
         run(host, s);
-        const std::string what = "parameter " + std::to_string(c.settings[0].first) + " = " +
-                                 std::to_string(c.settings[0].second) + " at " + std::to_string(c.rate);
+        const std::string what = "parameter " + std::to_string(settings[0].first) + " = " +
+                                 std::to_string(settings[0].second) + " at " + std::to_string(rate);
         for (const auto* ch : {&s.left, &s.right})
             ASSERT_TRUE(std::all_of(ch->begin(), ch->end(), [](float x) { return std::isfinite(x); }))
                 << what;
-        if (!decays) continue;
+        if (settings[0] == std::pair<VstInt32, float>{kDecay, 1.0f}) continue; // never dies away
         const float early = peak(s.left, second / 2, second + second / 2);
         const float late = peak(s.left, 4 * second, 5 * second);
         EXPECT_TRUE(late < 0.5f * early || late < 1e-6f) << what << ": " << early << " then " << late;

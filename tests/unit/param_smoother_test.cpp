@@ -21,47 +21,63 @@ TEST(DryWetMix, GainsAcrossTheRange) {
     EXPECT_EQ(DryWetMix(0.0f).wet, 0.0f);
 }
 
-// Advances until no ramp is left; returns the number of samples.
-int glide(ParamSmoother& s) {
+// 0.2 s at 1 kHz: ramps of 201 samples.
+void arm(ParamSmoother& s) {
+    s.configure(0.2f, 1000.0f);
+    s.markActive();
+}
+
+// Advances until no ramp is left, or `most` samples; returns the number of samples.
+int glide(ParamSmoother& s, int most = 100000) {
     int n = 0;
-    for (; s.activeRamps() > 0 && n < 100000; ++n)
+    for (; s.activeRamps() > 0 && n < most; ++n)
         s.advance();
     return n;
 }
 
-TEST(ParamSmoother, GlidesOnlyOnceRateAndProcessingAreKnown) {
-    ParamSmoother s(2);
+TEST(ParamSmoother, GlidesForItsLengthOnceLiveAndEndsExactly) {
+    ParamSmoother s(1), shared(3);
     float v = 0.0f;
     s.setTarget(&v, 1.0f); // no rate yet
     s.configure(0.2f, 1000.0f);
     s.setTarget(&v, 2.0f); // nothing processed yet
     EXPECT_EQ(v, 2.0f);
-    EXPECT_EQ(s.rampLength(), 201.0f); // 0.2 s at 1 kHz, plus one
-
+    EXPECT_EQ(s.rampLength(), 201.0f);
     s.markActive();
     s.setTarget(&v, 3.0f);
-    for (int i = 0; i < 200; ++i)
+    std::vector<float> track;
+    for (; s.activeRamps() > 0; track.push_back(v))
         s.advance();
-    EXPECT_GT(v, 2.98f);
-    EXPECT_LT(v, 3.0f);
-    s.advance();
-    EXPECT_EQ(v, 3.0f); // exactly on target after the ramp's length
-    EXPECT_EQ(s.activeRamps(), 0);
+    ASSERT_EQ(track.size(), 201u);
+    EXPECT_GT(track[199], 2.98f);
+    EXPECT_LT(track[199], 3.0f);
+    EXPECT_EQ(track[200], 3.0f);
+
+    // Started 50 samples apart, the first ramp ends first and the later ones
+    // move down into the freed slot: none may skip or repeat an advance.
+    arm(shared);
+    float x[3] = {2.0f, 2.0f, 2.0f};
+    std::vector<float> seen[3];
+    for (int n = 0; n < 400; ++n) {
+        if (n % 50 == 0 && n < 150) shared.setTarget(&x[n / 50], 3.0f);
+        shared.advance();
+        for (int k = 0; k < 3; ++k)
+            if (n >= 50 * k && seen[k].size() < track.size()) seen[k].push_back(x[k]);
+    }
+    for (const auto& t : seen)
+        EXPECT_EQ(t, track);
 }
 
 TEST(ParamSmoother, RetargetingRestartsTheCountdown) {
     ParamSmoother s(2);
-    s.configure(0.2f, 1000.0f);
-    s.markActive();
+    arm(s);
     float v = 0.0f;
     s.setTarget(&v, 1.0f);
-    for (int i = 0; i < 100; ++i)
-        s.advance();
+    glide(s, 100);
     s.setTarget(&v, 1.0f); // the same target leaves the glide alone
     EXPECT_EQ(glide(s), 101);
     s.setTarget(&v, 0.0f);
-    for (int i = 0; i < 100; ++i)
-        s.advance();
+    glide(s, 100);
     const float from = v;
     s.setTarget(&v, 0.5f); // a new one glides on from where it is
     EXPECT_EQ(v, from);
@@ -73,37 +89,9 @@ TEST(ParamSmoother, RetargetingRestartsTheCountdown) {
     EXPECT_EQ(s.activeRamps(), 0);
 }
 
-TEST(ParamSmoother, RampsEndingInAnyOrderKeepTheirTrajectories) {
-    ParamSmoother solo(1), shared(3);
-    for (ParamSmoother* s : {&solo, &shared}) {
-        s->configure(0.2f, 1000.0f);
-        s->markActive();
-    }
-    float r = 0.0f;
-    solo.setTarget(&r, 1.0f);
-    std::vector<float> track;
-    while (solo.activeRamps() > 0) {
-        solo.advance();
-        track.push_back(r);
-    }
-    // Started 50 samples apart, the first ends first and the later ramps
-    // move down into the freed slots.
-    float v[3] = {};
-    std::vector<float> seen[3];
-    for (int n = 0; n < 400; ++n) {
-        if (n % 50 == 0 && n < 150) shared.setTarget(&v[n / 50], 1.0f);
-        shared.advance();
-        for (int k = 0; k < 3; ++k)
-            if (n >= 50 * k && seen[k].size() < track.size()) seen[k].push_back(v[k]);
-    }
-    for (const auto& s : seen)
-        EXPECT_EQ(s, track);
-}
-
 TEST(ParamSmoother, EveryChannelSeesTheSameTrajectory) {
     ParamSmoother s(2);
-    s.configure(0.2f, 1000.0f);
-    s.markActive();
+    arm(s);
     float x = 0.0f, y = 0.0f;
     s.setTarget(&x, 1.0f);
     s.setTarget(&y, -1.0f);

@@ -9,13 +9,118 @@
 #include <new>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quor {
 namespace {
 
+TEST(EarlyReflections, TapsAndCapacities) {
+    const EarlyPlan plan = planEarlyReflections({0.0f, 1.0f, 0.5f, 0.5f, 0.5f, 1.0f}, 44100.0f); // defaults
+    ASSERT_EQ(plan.tapCount, 4);
+    EXPECT_EQ(plan.capacity[0], 2834);
+    EXPECT_EQ(plan.capacity[1], 2327);
+    const float taps[4][2] = {
+        {190.70f, 164.04f}, {366.28f, 307.70f}, {735.13f, 609.49f}, {1474.33f, 1214.29f}};
+    for (int j = 0; j < 8; ++j)
+        EXPECT_NEAR(plan.tapDelaySamples[j], taps[j / 2][j % 2], 0.006f) << j;
+    EXPECT_NEAR(tapWeightRatio(4), 0.68377f, 1e-5f);
+    EXPECT_NEAR(tapWeightRatio(1), 0.99f, 1e-6f);
+
+    // Density 1: twelve taps over 200 ms, longest first with direction off;
+    // Stereo 0 makes both channels alike.
+    const EarlyPlan full = planEarlyReflections({0.0f, 0.0f, 1.0f, 0.5f, 0.5f, 0.0f}, 48000.0f);
+    ASSERT_EQ(full.tapCount, 12);
+    EXPECT_NEAR(full.tapDelaySamples[0], 9648.0f, 0.05f);
+    for (int j = 0; j < 24; j += 2) {
+        EXPECT_EQ(full.tapDelaySamples[j], full.tapDelaySamples[j + 1]) << j;
+        EXPECT_TRUE(j == 0 || full.tapDelaySamples[j] < full.tapDelaySamples[j - 2]) << j;
+    }
+    // A stored value beyond the range never asks for more taps than exist.
+    EXPECT_EQ(planEarlyReflections({0.0f, 1.0f, 40.0f, 0.5f, 0.5f, 1.0f}, 48000.0f).tapCount,
+              kMaxTapsPerChannel);
+}
+
+TEST(FeedbackDelay, TimesEchoScaleAndBandPass) {
+    // The longest left delay still leaves its line the interpolation neighbour.
+    const FeedbackTimes longest = feedbackDelaySamples(1.0f, 1.0f, 44100.0f);
+    EXPECT_NEAR(longest.rightSamples, 0.9f * 44100.0f + 1.0f, 0.01f);
+    EXPECT_LE(longest.leftSamples, static_cast<float>(feedbackLineCapacity(44100.0f) - 1));
+    const float delays[] = {1.0f, 100.0f, 441.0f, 4411.0f, 44101.0f};
+    const float echoes[] = {-0.21945f, -0.11842f, 0.11096f, 0.59319f, 0.73165f};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NEAR(echoScale(delays[i]), echoes[i], 1e-5f) << delays[i];
+
+    const BandPassCoefficients k = bandPassCoefficients(0.4f, 0.7f);
+    EXPECT_NEAR(k.lowpass, 0.54070f, 1e-5f);
+    EXPECT_NEAR(k.highpass, 0.0052632f, 1e-7f);
+    EXPECT_EQ(bandPassCoefficients(0.4f, 0.0f).lowpass, bandPassCoefficients(0.4f, 0.1f).lowpass);
+}
+
+TEST(ReverbTail, LineDelaysAtTheDefaultsInBothDirections) {
+    const int longLast[12] = {1117, 1054, 1567, 1660, 2445, 2308, 3359, 3558, 5089, 4804, 6615, 7008};
+    const int longFirst[12] = {7093, 6694, 4888, 5179, 3625, 3422, 2353, 2493, 1693, 1598, 1075, 1139};
+    for (float direction : {1.0f, 0.0f}) {
+        const TailPlan plan = planTail({6.0f, 0.4f, 1.0f, direction, 0.5f, 0.5f}, 44100.0f);
+        ASSERT_EQ(plan.linesPerChannel, 6);
+        for (int j = 0; j < 12; ++j)
+            EXPECT_EQ(plan.capacity[j] - 1, direction > 0.5f ? longLast[j] : longFirst[j])
+                << direction << " " << j;
+    }
+    // Size 0, widest spread, 22050 Hz: a line shorter than a sample holds one slot.
+    EXPECT_EQ(planTail({6.0f, 0.0f, 1.0f, 1.0f, 1.0f, 0.5f}, 22050.0f).capacity[1], 1);
+    EXPECT_EQ(tailLinesFor(6.7f), 6);
+    EXPECT_EQ(tailLinesFor(99.0f), kMaxTailLinesPerChannel);
+    EXPECT_EQ(tailLinesFor(-3.0f), 1);
+
+    float offsets[kMaxTailLines];
+    modulationOffsets(6, offsets); // left lines, then on through the right ones
+    const float expected[12] = {0.0f,     2.50008f, 1.0f,     2.62518f, 1.22385f, 3.52096f,
+                                1.36426f, 4.10082f, 2.03826f, 4.90541f, 2.37504f, 5.04743f};
+    for (int j = 0; j < 12; ++j)
+        EXPECT_NEAR(offsets[j], expected[j], 1e-5f) << j;
+}
+
+TEST(ReverbTail, RecirculationGainsAndBlockConstants) {
+    EXPECT_NEAR(decayLaw(0.6f).seconds, 0.82623f, 1e-5f);
+    const struct {
+        float decay, delay, gain;
+    } gains[] = {{0.6f, 1117.0f, 0.93181f}, {0.6f, 1054.0f, 0.93552f}, {0.6f, 6615.0f, 0.65832f},
+                 {0.6f, 7008.0f, 0.64217f}, {1.0f, 1117.0f, 0.98552f}, {1.0f, 6615.0f, 0.91727f}};
+    for (const auto& g : gains)
+        EXPECT_NEAR(recirculationGain(g.delay, decayLaw(g.decay), 44100.0f), g.gain, 1e-5f) << g.delay;
+    // Decay 0 and loops of a sample or less: no recirculation, never a NaN.
+    for (auto [decay, delay] : {std::pair{0.0f, 1117.0f}, {1.0f, 1.0f}, {1.0f, 0.0f}})
+        EXPECT_EQ(recirculationGain(delay, decayLaw(decay), 44100.0f), 0.0f) << decay << " " << delay;
+
+    EXPECT_NEAR(normalisationGain(6, 0.4f, 0.9f), 0.28800f, 1e-5f);
+    EXPECT_NEAR(diffuseScale(0.9f, 0.6f), 0.8596f, 1e-6f);
+    const std::pair<float, float> allpass[] = {
+        {44100.0f, 0.0017810f}, {48000.0f, 0.065543f}, {96000.0f, 0.45309f}, {22050.0f, -0.99290f}};
+    for (auto [fs, p] : allpass)
+        EXPECT_NEAR(allpassCoefficient(fs), p, 1e-5f) << fs;
+    EXPECT_EQ(allpassCoefficient(22000.0f), -0.99999f); // crossover at Nyquist: kept inside the unit circle
+
+    EXPECT_EQ(tailDiffusion(0.0f).allpassCoef, 0.0f);
+    EXPECT_NEAR(tailDiffusion(0.9f).allpassCoef, 0.67839f, 1e-5f);
+    EXPECT_NEAR(tailDiffusion(0.9f).chainCoef, 0.29053f, 1e-5f);
+    EXPECT_EQ(highCutCoefficient(1.0f), 0.001f);
+    EXPECT_NEAR(highCutCoefficient(0.5f), 0.735f, 1e-6f);
+    EXPECT_NEAR(lowCutCoefficient(0.5f), 0.041667f, 1e-6f);
+
+    ReverbTail tail;
+    tail.linesPerChannel = 4;
+    float weights[kMaxTailLinesPerChannel];
+    tail.outputWeights(0.5f, 0.0f, weights); // from 2G down by 0.8 * 2G / 4 per line, signs alternating
+    EXPECT_EQ(weights[0], -1.0f);
+    EXPECT_NEAR(weights[3], 0.4f, 1e-6f);
+    tail.outputWeights(0.5f, 1.0f, weights);
+    EXPECT_EQ(weights[2], -0.5f);
+    EXPECT_EQ(weights[3], 0.5f);
+}
+
 // Drives the effect as the host adapter does: values and parameterChanged
-// under processLock, then the deferred builds with no lock held.
+// (or the rate) under processLock, then the deferred builds with no lock held.
 void set(Reverb& fx, std::int32_t index, float value) {
     {
         std::lock_guard<InstanceLock> lock(fx.processLock);
@@ -34,24 +139,19 @@ void start(Reverb& fx, float rate) {
     fx.applyDeferredChanges();
 }
 
-// Processes stereo noise (or silence) in place; true when all output is finite.
-bool render(Reverb& fx, std::int32_t frames, bool noise = true) {
+// Processes stereo noise in place; true when all output is finite.
+bool render(Reverb& fx, std::int32_t frames) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> io[2];
-    for (auto& ch : io) {
-        ch.resize(static_cast<std::size_t>(frames));
-        for (float& x : ch)
-            x = noise ? dist(rng) : 0.0f;
-    }
+    std::vector<float> io(2 * static_cast<std::size_t>(frames)); // left, then right
+    std::generate(io.begin(), io.end(), [&] { return dist(rng); });
     for (std::int32_t at = 0; at < frames; at += 512) {
-        float* p[2] = {io[0].data() + at, io[1].data() + at};
+        float* p[2] = {io.data() + at, io.data() + frames + at};
         AudioBuffers buffers{p, p, std::min(512, frames - at), 0};
         std::lock_guard<InstanceLock> lock(fx.processLock);
         fx.process(buffers, true);
     }
-    return std::all_of(io[0].begin(), io[0].end(), [](float x) { return std::isfinite(x); }) &&
-           std::all_of(io[1].begin(), io[1].end(), [](float x) { return std::isfinite(x); });
+    return std::all_of(io.begin(), io.end(), [](float x) { return std::isfinite(x); });
 }
 
 TEST(Reverb, DefaultControls) {
@@ -69,28 +169,25 @@ TEST(Reverb, DefaultControls) {
     EXPECT_EQ(k.lowCutCoef, 0.001f);
 
     set(fx, kReverbGain, 1.0f);
-    EXPECT_EQ(fx.controls().makeupGain, 4.0f);
-    set(fx, kReverbAlgorithm, 0.7f); // a switch acts above 0.5 (the display truncates to "Off")
-    EXPECT_EQ(fx.controls().algorithm, 1);
+    EXPECT_EQ(k.makeupGain, 4.0f);
+    set(fx, kReverbAlgorithm, 0.7f); // a switch acts above 0.5
+    EXPECT_EQ(k.algorithm, 1);
     set(fx, kReverbAlgorithm, 0.5f);
-    EXPECT_EQ(fx.controls().algorithm, 0);
+    EXPECT_EQ(k.algorithm, 0);
 }
 
 TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
     Reverb fx;
     fx.applyDefaults();
-    set(fx, kReverbSize, 0.8f);
-    set(fx, kReverbSize, 0.4f);
+    set(fx, kReverbSize, 0.4f); // no rate yet: nothing to build for
     EXPECT_EQ(fx.tail().linesPerChannel, 0);
     EXPECT_FALSE(fx.feedbackLine(0).hasStorage());
     EXPECT_FALSE(fx.earlyReflections().line[0].hasStorage());
 
     start(fx, 44100.0f);
-    EXPECT_EQ(fx.tail().linesPerChannel, 6);
-    EXPECT_EQ(fx.tail().line[0].delay, 1117.0f);
+    EXPECT_EQ(fx.tail().line[0].delay, 1117.0f); // a tail line is read at its capacity - 1
     EXPECT_EQ(fx.tail().line[11].delay, 7008.0f);
     EXPECT_FALSE(fx.tail().line[12].hasStorage());
-    EXPECT_EQ(fx.earlyReflections().tapCount, 4);
     EXPECT_EQ(fx.earlyReflections().line[0].capacity, 2834);
     EXPECT_EQ(fx.feedbackLine(1).capacity, 48512);
     EXPECT_EQ(fx.feedbackLine(0).delay, 1.0f);
@@ -111,29 +208,10 @@ TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
     EXPECT_EQ(fx.tail().line[3].storage, tail);
 
     start(fx, 48000.0f);
-    EXPECT_EQ(fx.tail().line[0].capacity,
-              planTail({6.0f, 0.4f, 1.0f, 1.0f, 0.5f, 0.5f}, 48000.0f).capacity[0]);
     EXPECT_EQ(fx.feedbackLine(0).capacity, 52802);
     set(fx, kReverbTailDensity, 2.0f); // the lines no longer used lose their storage
     EXPECT_EQ(fx.tail().linesPerChannel, 2);
     EXPECT_FALSE(fx.tail().line[4].hasStorage());
-}
-
-TEST(Reverb, LinesShorterThanASampleStayFinite) {
-    for (float algorithm : {1.0f, 0.0f}) {
-        Reverb fx;
-        fx.applyDefaults();
-        set(fx, kReverbSize, 0.0f);
-        set(fx, kReverbTailSpread, 1.0f);
-        set(fx, kReverbAlgorithm, algorithm);
-        start(fx, 22050.0f);
-        for (int j = 0; j < 2; ++j) { // 64 and 65 semitones below 1 ms
-            EXPECT_EQ(fx.tail().line[j].capacity, 1);
-            EXPECT_EQ(fx.tail().line[j].delay, 0.0f);
-        }
-        EXPECT_TRUE(render(fx, 22050));
-        EXPECT_EQ(fx.tail().gain[0], 0.0f);
-    }
 }
 
 // Storage requests fail while armed.
@@ -179,6 +257,7 @@ TEST(Reverb, MixGlidesOnlyOnceProcessingRuns) {
     Reverb fx;
     fx.applyDefaults();
     start(fx, 48000.0f);
+    EXPECT_EQ(fx.rampLength(), 9601.0f); // 0.2 s, plus one
     set(fx, kReverbMix, 1.0f);
     EXPECT_EQ(fx.controls().dryGain, 0.0f); // nothing processed yet: at once
     render(fx, 512);
@@ -186,9 +265,8 @@ TEST(Reverb, MixGlidesOnlyOnceProcessingRuns) {
     render(fx, 512);
     EXPECT_GT(fx.controls().dryGain, 0.0f);
     EXPECT_LT(fx.controls().dryGain, 1.0f);
-    render(fx, static_cast<std::int32_t>(fx.rampLength()) - 512);
+    render(fx, 9601 - 512);
     EXPECT_EQ(fx.controls().dryGain, 1.0f);
-    EXPECT_NEAR(fx.rampLength(), 0.2f * 48000.0f + 1.0f, 2.0f);
 }
 
 // Rebuilds from two control threads while the audio thread runs blocks.
