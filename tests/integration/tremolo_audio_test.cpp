@@ -6,19 +6,18 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace quor::test {
 namespace {
 
-using Stereo = std::vector<float>[2];
+using Samples = std::vector<float>;
+using Stereo = Samples[2];
 
 // Host-side settings, normalised as the host sends them.
 struct Settings {
-    float rate = 0.5f;
-    float depth = 1.0f;
-    float width = 0.0f;
-    float shape = 0.25f;
+    float rate, depth, width, shape;
 };
 
 // Gain curve over the triangle value a, with the curvature k of the shape.
@@ -45,7 +44,7 @@ float curvature(float shape) {
 }
 
 class Modulator {
-public:
+  public:
     Modulator(const Settings& s, float sampleRate)
         : depth(s.depth), halfWidth(s.width * 0.5f), k(curvature(4.0f * s.shape)),
           inc(1.0f / (sampleRate / (s.rate * s.rate * 14.5f + 0.5f))) {}
@@ -66,128 +65,87 @@ public:
         }
     }
 
-private:
-    float depth, halfWidth, k, inc;
     float phase = 0.0f;
+
+  private:
+    float depth, halfWidth, k, inc;
 };
 
-std::vector<float> signal(std::size_t frames, float seed) {
-    std::vector<float> x(frames);
+Samples signal(std::size_t frames, float seed) {
+    Samples x(frames);
     for (std::size_t i = 0; i < frames; ++i)
         x[i] = std::sin(seed * static_cast<float>(i) + seed) * 0.8f;
     return x;
 }
 
-void expectSame(const Stereo& actual, const Stereo& expected, const char* what) {
-    for (int c = 0; c < 2; ++c)
-        for (std::size_t i = 0; i < expected[c].size(); ++i)
-            if (std::memcmp(&actual[c][i], &expected[c][i], sizeof(float)) != 0) {
-                ADD_FAILURE() << what << ": channel " << c << " frame " << i << " is " << actual[c][i]
-                              << ", expected " << expected[c][i];
-                return;
-            }
-}
-
-// Sets the parameters, then (with a rate) starts the plug-in as a host does.
-void configure(const TestHost& host, const Settings& s, float sampleRate = 0.0f) {
-    host.setParam(0, s.rate);
-    host.setParam(1, s.depth);
-    host.setParam(2, s.width);
-    host.setParam(3, s.shape);
-    if (sampleRate > 0.0f) host.start(sampleRate);
-}
-
-constexpr float kRate = 11025.0f;
-
-TEST(TremoloAudio, MatchesTheModulatorForEveryShape) {
-    // Fractional shapes and every breakpoint, 4 included; blocks of odd sizes
-    // over more than a cycle so the phase wraps between and within blocks.
-    for (float shape : {0.0f, 0.5f, 1.0f, 1.2f, 2.0f, 2.5f, 3.0f, 3.7f, 4.0f})
-        for (float width : {0.0f, 0.3f, 1.0f}) {
-            const Settings s{1.0f, 0.8f, width, shape / 4.0f};
-            TestHost host("Tremolo");
-            ASSERT_TRUE(host.loaded());
-            configure(host, s, kRate);
-            Modulator reference(s, kRate);
-            for (std::size_t frames : {256u, 1u, 700u, 333u}) {
-                Stereo in = {signal(frames, 0.05f), signal(frames, 0.031f)};
-                Stereo expected = {in[0], in[1]};
-                reference.run(in, expected, true);
-                host.processReplacing(in[0], in[1]);
-                expectSame(in, expected, ("shape " + std::to_string(shape) + " width " + std::to_string(width)).c_str());
-            }
-        }
-}
-
-TEST(TremoloAudio, AccumulatingAndInPlace) {
-    const Settings s{0.7f, 1.0f, 1.0f, 0.6f};
-    TestHost host("Tremolo");
-    ASSERT_TRUE(host.loaded());
-    configure(host, s, 48000.0f);
-    Modulator reference(s, 48000.0f);
-
-    const Stereo in = {signal(500, 0.02f), signal(500, 0.07f)};
-    Stereo out = {std::vector<float>(500, 0.25f), std::vector<float>(500, -0.5f)};
+// One block through the plug-in and the reference; true when every bit agrees.
+bool sameBlock(const TestHost& host, Modulator& reference, std::size_t frames, bool replacing,
+               const std::string& what) {
+    const Stereo in = {signal(frames, 0.05f), signal(frames, 0.031f)};
+    Stereo out = {Samples(frames, 0.25f), Samples(frames, -0.5f)};
     Stereo expected = {out[0], out[1]};
-    reference.run(in, expected, false);
-    host.processAccumulating(in[0], in[1], out[0], out[1]);
-    expectSame(out, expected, "accumulating");
-
-    // The accumulating call with one array for input and output replaces.
-    Stereo io = {signal(300, 0.02f), signal(300, 0.07f)};
-    Stereo replaced = {io[0], io[1]};
-    reference.run(io, replaced, true);
-    float* channels[2] = {io[0].data(), io[1].data()};
-    host.effect()->process(host.effect(), channels, channels, 300);
-    expectSame(io, replaced, "in-place accumulating");
-    EXPECT_EQ(host.calls().ioChanged, 0); // no latency, nothing to report
+    reference.run(in, expected, replacing);
+    if (replacing) {
+        out[0] = in[0];
+        out[1] = in[1];
+        host.processReplacing(out[0], out[1]);
+    } else {
+        host.processAccumulating(in[0], in[1], out[0], out[1]);
+    }
+    for (int c = 0; c < 2; ++c)
+        for (std::size_t i = 0; i < frames; ++i)
+            if (std::memcmp(&out[c][i], &expected[c][i], sizeof(float)) != 0) {
+                ADD_FAILURE() << what << ", channel " << c << " frame " << i << ": " << out[c][i]
+                              << ", expected " << expected[c][i];
+                return false;
+            }
+    return true;
 }
 
-TEST(TremoloAudio, DepthAndWidth) {
+void configure(const TestHost& host, const Settings& s, float sampleRate) {
+    const float values[4] = {s.rate, s.depth, s.width, s.shape};
+    for (VstInt32 i = 0; i < 4; ++i)
+        host.setParam(i, values[i]);
+    host.start(sampleRate);
+}
+
+TEST(TremoloAudio, MatchesTheReferenceBitForBit) {
+    // Every breakpoint, 4 included, and fractional shapes; blocks of odd sizes
+    // over more than a cycle so the phase wraps between and within blocks,
+    // replacing and accumulating in turn; then a suspend, after which the
+    // oscillator starts again from phase 0.
+    std::vector<Settings> settings = {{0.5f, 0.0f, 1.0f, 0.5f}, {0.3f, 1.0f, 0.5f, 0.25f}};
+    for (float shape : {0.0f, 0.5f, 1.0f, 1.2f, 2.0f, 2.5f, 3.0f, 3.7f, 4.0f})
+        for (float width : {0.0f, 0.3f, 1.0f})
+            settings.push_back({width == 0.3f ? 0.8f : 1.0f, 0.8f, width, shape / 4.0f});
+    const std::pair<std::size_t, bool> blocks[] = {{256, true}, {1, false}, {700, true}, {333, false}};
+    for (const Settings& s : settings) {
+        const std::string what = "rate " + std::to_string(s.rate) + " depth " + std::to_string(s.depth) +
+                                 " width " + std::to_string(s.width) + " shape " + std::to_string(s.shape);
+        TestHost host("Tremolo");
+        ASSERT_TRUE(host.loaded());
+        configure(host, s, 11025.0f);
+        Modulator reference(s, 11025.0f);
+        bool same = true;
+        for (const auto& [frames, replacing] : blocks)
+            same = same && sameBlock(host, reference, frames, replacing, what);
+        host.suspend();
+        host.resume();
+        reference.phase = 0.0f;
+        if (same) sameBlock(host, reference, 300, true, what + " after a suspend");
+    }
+}
+
+// Width 1 puts the channels half a cycle apart: on the near-linear triangle
+// of Shape 2 the two gains always add up to one.
+TEST(TremoloAudio, FullWidthPutsTheChannelsInAntiphase) {
     TestHost host("Tremolo");
     ASSERT_TRUE(host.loaded());
-    configure(host, Settings{1.0f, 0.0f, 1.0f, 0.5f}, kRate);
-    Stereo io = {signal(1000, 0.05f), signal(1000, 0.09f)};
-    const Stereo original = {io[0], io[1]};
-    host.processReplacing(io[0], io[1]);
-    expectSame(io, original, "depth 0"); // untouched
-
-    // Width 1 puts the channels half a cycle apart: on the near-linear
-    // triangle of Shape 2 the two gains always add up to one.
-    host.setParam(1, 1.0f);
-    std::vector<float> left(1000, 1.0f), right(1000, 1.0f);
+    configure(host, Settings{1.0f, 1.0f, 1.0f, 0.5f}, 11025.0f);
+    Samples left(1000, 1.0f), right(1000, 1.0f);
     host.processReplacing(left, right);
     for (std::size_t i = 0; i < left.size(); ++i)
         ASSERT_NEAR(left[i] + right[i], 1.0f, 1e-5f) << i;
-}
-
-TEST(TremoloAudio, ResetAfterSuspendAndBlocksBeforeARate) {
-    const Settings s{0.4f, 0.9f, 0.2f, 0.7f};
-    TestHost host("Tremolo");
-    ASSERT_TRUE(host.loaded());
-    configure(host, s);
-
-    // Before any sample rate the plug-in passes audio through, and returns.
-    Stereo early = {signal(64, 0.1f), signal(64, 0.2f)};
-    const Stereo unchanged = {early[0], early[1]};
-    host.processReplacing(early[0], early[1]);
-    expectSame(early, unchanged, "before a sample rate");
-
-    host.start(kRate);
-    const Stereo in = {signal(400, 0.05f), signal(400, 0.03f)};
-    Modulator reference(s, kRate);
-    Stereo first = {in[0], in[1]}, expected = {in[0], in[1]};
-    reference.run(in, expected, true);
-    host.processReplacing(first[0], first[1]);
-    expectSame(first, expected, "first block");
-
-    // Suspend and resume: the next block starts again from phase 0, not from
-    // where the first block left the oscillator.
-    host.suspend();
-    host.resume();
-    Stereo restarted = {in[0], in[1]};
-    host.processReplacing(restarted[0], restarted[1]);
-    expectSame(restarted, first, "after suspend");
 }
 
 } // namespace

@@ -7,106 +7,50 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
-#include <mutex>
-#include <unordered_map>
 
 namespace quor::test {
 
 namespace {
 
-// Host callbacks have no user pointer of their own; find the call record by effect.
-std::mutex registryMutex;
-std::unordered_map<AEffect*, HostCalls*>& callRegistry() {
-    static std::unordered_map<AEffect*, HostCalls*> map;
-    return map;
-}
-thread_local HostCalls* constructingCalls = nullptr;
-
-VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float opt) {
-    HostCalls* calls = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        auto it = callRegistry().find(effect);
-        if (it != callRegistry().end()) calls = it->second;
-    }
-    if (!calls) calls = constructingCalls;
-    switch (opcode) {
-    case audioMasterVersion:
-        return 2400;
-    case audioMasterIOChanged:
-        if (calls) ++calls->ioChanged;
-        return 1;
-    case audioMasterAutomate:
-        if (calls) {
-            ++calls->automate;
-            calls->lastAutomateIndex = index;
-            calls->lastAutomateValue = opt;
-        }
-        return 0;
-    default:
-        return 0;
-    }
-}
-
-std::string slug(const std::string& name) {
-    std::string s;
-    for (char c : name)
-        s += c == ' ' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+VstIntPtr hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    return opcode == audioMasterVersion ? 2400 : 0;
 }
 
 } // namespace
 
 std::string pluginPath(const std::string& effectName) {
-    return std::string(QUOR_PLUGIN_DIR) + "/quor-" + slug(effectName) + ".so";
+    std::string slug;
+    for (char c : effectName)
+        slug += c == ' ' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return std::string(QUOR_PLUGIN_DIR) + "/quor-" + slug + ".so";
 }
 
 std::vector<std::string> builtEffects() {
-    static const char* const suite[] = {"Limiter", "RC Filter", "Tremolo",  "Phaser",   "mDelay",
-                                        "Rectifier", "Ringmod", "Quantizer", "Clipper", "Reverb",
-                                        "Gate",    "Follower", "Vocal",     "Compressor", "Multiplier"};
+    static const char* const suite[] = {"Limiter",   "RC Filter", "Tremolo",   "Phaser",     "mDelay",
+                                        "Rectifier", "Ringmod",   "Quantizer", "Clipper",    "Reverb",
+                                        "Gate",      "Follower",  "Vocal",     "Compressor", "Multiplier"};
     std::vector<std::string> names;
     for (const char* name : suite)
         if (access(pluginPath(name).c_str(), R_OK) == 0) names.emplace_back(name);
     return names;
 }
 
-TestHost::TestHost(const std::string& effectName, bool withCallback) : hostCalls(new HostCalls) {
+TestHost::TestHost(const std::string& effectName, bool withCallback) {
     module = dlopen(pluginPath(effectName).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        ADD_FAILURE() << "cannot load " << pluginPath(effectName) << ": " << dlerror();
-        return;
-    }
-    auto entry = reinterpret_cast<VstPluginMainProc>(dlsym(module, "VSTPluginMain"));
-    if (!entry) {
-        ADD_FAILURE() << "no VSTPluginMain in " << pluginPath(effectName);
-        return;
-    }
-    constructingCalls = hostCalls;
-    fx = entry(withCallback ? hostCallback : nullptr);
-    constructingCalls = nullptr;
-    if (!fx) {
-        ADD_FAILURE() << "VSTPluginMain returned null for " << effectName;
-        return;
-    }
-    std::lock_guard<std::mutex> lock(registryMutex);
-    callRegistry()[fx] = hostCalls;
+    auto entry = module ? reinterpret_cast<VstPluginMainProc>(dlsym(module, "VSTPluginMain")) : nullptr;
+    fx = entry ? entry(withCallback ? hostCallback : nullptr) : nullptr;
+    if (!fx)
+        ADD_FAILURE() << "no instance of " << effectName << " from " << pluginPath(effectName) << ": "
+                      << (module ? "VSTPluginMain failed" : dlerror());
 }
 
 TestHost::~TestHost() {
     close();
     if (module) dlclose(module);
-    delete hostCalls;
 }
 
 void TestHost::close() {
-    if (!fx) return;
-    {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        callRegistry().erase(fx);
-    }
-    fx->dispatcher(fx, effClose, 0, 0, nullptr, 0.0f);
+    if (fx) fx->dispatcher(fx, effClose, 0, 0, nullptr, 0.0f);
     fx = nullptr;
 }
 
@@ -115,8 +59,7 @@ VstIntPtr TestHost::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, v
 }
 
 std::string TestHost::text(VstInt32 opcode, VstInt32 index) const {
-    char buffer[256];
-    std::memset(buffer, 0, sizeof buffer);
+    char buffer[256] = {};
     dispatch(opcode, index, 0, buffer);
     return buffer;
 }
@@ -141,26 +84,23 @@ void TestHost::setChunk(std::vector<std::uint8_t> bytes, bool preset) const {
 }
 
 void TestHost::processReplacing(std::vector<float>& left, std::vector<float>& right) const {
-    const auto frames = static_cast<VstInt32>(std::min(left.size(), right.size()));
-    std::vector<std::vector<float>> extra(static_cast<std::size_t>(std::max(fx->numInputs, 2) - 2),
-                                          std::vector<float>(static_cast<std::size_t>(frames), 0.0f));
-    std::vector<float*> in{left.data(), right.data()};
-    for (auto& e : extra)
-        in.push_back(e.data());
-    std::vector<float*> out{left.data(), right.data()};
-    fx->processReplacing(fx, in.data(), out.data(), frames);
+    run(fx->processReplacing, left.data(), right.data(), left.data(), right.data(),
+        std::min(left.size(), right.size()));
 }
 
 void TestHost::processAccumulating(const std::vector<float>& inL, const std::vector<float>& inR,
                                    std::vector<float>& outL, std::vector<float>& outR) const {
-    const auto frames = static_cast<VstInt32>(std::min(inL.size(), inR.size()));
-    std::vector<std::vector<float>> extra(static_cast<std::size_t>(std::max(fx->numInputs, 2) - 2),
-                                          std::vector<float>(static_cast<std::size_t>(frames), 0.0f));
-    std::vector<float*> in{const_cast<float*>(inL.data()), const_cast<float*>(inR.data())};
-    for (auto& e : extra)
-        in.push_back(e.data());
-    std::vector<float*> out{outL.data(), outR.data()};
-    fx->process(fx, in.data(), out.data(), frames);
+    run(fx->process, inL.data(), inR.data(), outL.data(), outR.data(), std::min(inL.size(), inR.size()));
+}
+
+void TestHost::run(AEffectProcessProc call, const float* inL, const float* inR, float* outL, float* outR,
+                   std::size_t frames) const {
+    std::vector<float> silence(frames, 0.0f);
+    std::vector<float*> in{const_cast<float*>(inL), const_cast<float*>(inR)};
+    while (static_cast<VstInt32>(in.size()) < fx->numInputs)
+        in.push_back(silence.data());
+    float* out[2] = {outL, outR};
+    call(fx, in.data(), out, static_cast<VstInt32>(frames));
 }
 
 } // namespace quor::test

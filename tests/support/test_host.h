@@ -4,28 +4,18 @@
 
 #include "host/vst2_abi.h"
 
-#include <atomic>
 #include <string>
 #include <vector>
 
 namespace quor::test {
 
-// Path of a built plug-in module, e.g. pluginPath("Reverb") ->
-// <build>/plugins/quor-reverb.so.
+// Path of a built plug-in module, e.g. pluginPath("Reverb") -> <build>/plugins/quor-reverb.so.
 std::string pluginPath(const std::string& effectName);
 // Names of every effect that has a built plug-in, in the suite's order.
 std::vector<std::string> builtEffects();
 
-// Host-callback calls a TestHost has seen.
-struct HostCalls {
-    std::atomic<int> ioChanged{0};
-    std::atomic<int> automate{0};
-    std::atomic<int> lastAutomateIndex{-1};
-    std::atomic<float> lastAutomateValue{0.0f};
-};
-
 class TestHost {
-public:
+  public:
     // Loads the module and creates one instance; fails the current test on error.
     explicit TestHost(const std::string& effectName, bool withCallback = true);
     ~TestHost();
@@ -34,7 +24,6 @@ public:
 
     AEffect* effect() const { return fx; }
     bool loaded() const { return fx != nullptr; }
-    HostCalls& calls() { return *hostCalls; }
 
     VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
                        float opt = 0.0f) const;
@@ -52,18 +41,20 @@ public:
     std::vector<std::uint8_t> chunk(bool preset = false) const;
     void setChunk(std::vector<std::uint8_t> bytes, bool preset = false) const;
 
-    // Processes stereo blocks (channels as separate vectors); side-chain
-    // inputs, when the plug-in has them, receive `sidechain` or silence.
+    // Stereo blocks, channels as separate vectors; side-chain inputs, when the
+    // plug-in has them, receive silence.
     void processReplacing(std::vector<float>& left, std::vector<float>& right) const;
     void processAccumulating(const std::vector<float>& inL, const std::vector<float>& inR,
                              std::vector<float>& outL, std::vector<float>& outR) const;
 
     void close();
 
-private:
+  private:
+    void run(AEffectProcessProc call, const float* inL, const float* inR, float* outL, float* outR,
+             std::size_t frames) const;
+
     void* module = nullptr;
     AEffect* fx = nullptr;
-    HostCalls* hostCalls;
 };
 
 } // namespace quor::test
