@@ -2,48 +2,98 @@
 // the test plug-in modules and running the quor executable.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "tools/quor/demo_signal.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.hh>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace quor::cli::test {
 
 // A fresh directory under the system temp dir, removed with the object.
 class ScratchDir {
   public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
+    ScratchDir() {
+        if (!mkdtemp(path.data())) throw std::runtime_error("cannot create a scratch directory");
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     std::string file(const std::string& name) const { return path + "/" + name; }
 
   private:
-    std::string path;
+    std::string path = (std::filesystem::temp_directory_path() / "quor-test-XXXXXX").string();
 };
 
 // Path of a test plug-in module: "delay", "legacy", "null" or "noentry".
-std::string testModule(const std::string& variant);
+inline std::string testModule(const std::string& variant) {
+    return std::string(QUOR_TEST_MODULE_DIR) + "/quor-test-" + variant + ".so";
+}
 
 struct Audio {
     int sampleRate = 0;
     std::vector<std::vector<float>> channels;
-    std::size_t frames() const { return channels.empty() ? 0 : channels[0].size(); }
 };
 
-// Writes 32-bit float WAV (or `format`, a libsndfile format) and reads any file.
-void writeAudio(const std::string& path, const Audio& audio, int format = 0);
-Audio readAudio(const std::string& path);
+// 32-bit float WAV out, whatever libsndfile reads in.
+inline void writeAudio(const std::string& path, const Audio& audio) {
+    const std::size_t channels = audio.channels.size(), frames = audio.channels[0].size();
+    std::vector<float> interleaved(channels * frames);
+    for (std::size_t i = 0; i < interleaved.size(); ++i)
+        interleaved[i] = audio.channels[i % channels][i / channels];
+    SndfileHandle f(path, SFM_WRITE, SF_FORMAT_WAV | SF_FORMAT_FLOAT, static_cast<int>(channels),
+                    audio.sampleRate);
+    EXPECT_EQ(f.writef(interleaved.data(), static_cast<sf_count_t>(frames)), static_cast<sf_count_t>(frames));
+}
+
+inline Audio readAudio(const std::string& path) {
+    SndfileHandle f(path);
+    EXPECT_EQ(f.error(), 0) << path << ": " << f.strError();
+    std::vector<float> interleaved(static_cast<std::size_t>(f.frames() * f.channels()));
+    f.readf(interleaved.data(), f.frames());
+    Audio audio{f.samplerate(), std::vector<std::vector<float>>(static_cast<std::size_t>(f.channels()))};
+    for (std::size_t i = 0; i < interleaved.size(); ++i)
+        audio.channels[i % audio.channels.size()].push_back(interleaved[i]);
+    return audio;
+}
 
 // Deterministic noise at about -12 dBFS.
-std::vector<float> noise(std::size_t frames, unsigned seed);
+inline std::vector<float> noise(std::size_t frames, unsigned seed) {
+    NoiseSource source(seed);
+    std::vector<float> x(frames);
+    for (float& v : x)
+        v = 0.25f * source.next();
+    return x;
+}
 
 struct RunResult {
-    int status = -1; // exit status, or -1 when killed by a signal
-    int signal = 0;
-    std::string out;
-    std::string err;
+    int status = -1; // -1 when a signal ended the process
+    std::string out, err;
 };
-// Runs the quor executable with these arguments.
-RunResult runQuor(const std::vector<std::string>& args);
+
+inline RunResult runQuor(const std::vector<std::string>& args) {
+    ScratchDir dir;
+    std::string command = "'" QUOR_EXE "'";
+    for (const std::string& a : args)
+        command += " '" + a + "'"; // no argument of these tests holds a quote
+    const int status = std::system((command + " >" + dir.file("out") + " 2>" + dir.file("err")).c_str());
+    RunResult result;
+    // The shell reports a signal that ended its child as status 128 + signal.
+    if (WIFEXITED(status) && WEXITSTATUS(status) < 128) result.status = WEXITSTATUS(status);
+    auto slurp = [&dir](const char* name) {
+        std::stringstream s;
+        s << std::ifstream(dir.file(name)).rdbuf();
+        return s.str();
+    };
+    result.out = slurp("out");
+    result.err = slurp("err");
+    return result;
+}
 
 } // namespace quor::cli::test
