@@ -1,7 +1,7 @@
-// Shared tools of the hostile-host tests: deterministic noise, stereo blocks
-// with explicit channel pointers (so a test can hand the plug-in in-place,
-// null or side-chain arrays), value tables for parameter and chunk abuse, and
-// a few checks on what comes out.
+// Shared tools of the hostile-host tests: reproducible noise, blocks with
+// explicit channel arrays (so a test can hand the plug-in in-place, null or
+// side-chain pointers), hostile values and settings, and the values inside a
+// saved chunk.
 #pragma once
 
 #include "tests/support/test_host.h"
@@ -11,175 +11,92 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace quor::test::hardening {
 
-// Parameterised suites over every built effect get test names like
-// "Effects/Suite.Case/RC_Filter".
-inline std::string effectTestName(const ::testing::TestParamInfo<std::string>& info) {
-    std::string name;
-    for (char c : info.param)
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return name;
-}
-
-// xorshift32: the same sequence on every machine and every run.
-class Noise {
-  public:
-    explicit Noise(std::uint32_t seed = 0x2545F491u) : state(seed ? seed : 1u) {}
-    std::uint32_t bits() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
+// Reproducible noise seeded by a text; minstd_rand is one fixed algorithm in
+// every standard library, so the sequence is the same on every machine.
+struct Noise : std::minstd_rand {
+    explicit Noise(const std::string& seedText, std::uint32_t salt = 0) {
+        for (unsigned char c : seedText)
+            salt = salt * 31 + c;
+        seed(salt);
     }
-    // Uniform in [-1, 1).
-    float sample() { return static_cast<float>(static_cast<std::int32_t>(bits())) * (1.0f / 2147483648.0f); }
-    // Uniform in [0, 1).
-    float unit() { return static_cast<float>(bits() >> 8) * (1.0f / 16777216.0f); }
-    std::uint32_t below(std::uint32_t n) { return n ? bits() % n : 0; }
-
-  private:
-    std::uint32_t state;
+    std::uint32_t below(std::size_t n) { return n ? static_cast<std::uint32_t>((*this)() % n) : 0; }
+    float unit() { return static_cast<float>((*this)() >> 7) * (1.0f / 16777216.0f); } // [0, 1)
+    template <class T> T pick(const std::vector<T>& from) { return from[below(from.size())]; }
 };
 
-inline std::uint32_t seedFor(const std::string& text, std::uint32_t salt = 0) {
-    std::uint32_t h = 2166136261u ^ salt;
-    for (unsigned char c : text)
-        h = (h ^ c) * 16777619u;
-    return h ? h : 1u;
-}
-
-// One block of audio for an effect with `inputs` input channels (2, or 4 with
-// a side-chain) and two outputs, each channel its own vector.
+// One block: as many inputs as the plug-in has (side-chains included), two outputs.
 struct Block {
-    Block(int inputCount, int frameCount)
-        : frames(frameCount), in(static_cast<std::size_t>(inputCount), std::vector<float>(frameCount, 0.0f)),
-          out(2, std::vector<float>(static_cast<std::size_t>(frameCount), 0.0f)) {
-        for (auto& c : in)
-            inPtrs.push_back(c.data());
-        for (auto& c : out)
-            outPtrs.push_back(c.data());
+    Block(const AEffect* fx, int frameCount, Noise& noise, float amplitude = 1.0f)
+        : frames(frameCount), in(static_cast<std::size_t>(fx->numInputs), std::vector<float>(frameCount)),
+          out(2, std::vector<float>(frameCount)) {
+        for (auto& channel : in)
+            for (float& x : channel)
+                x = amplitude * (2.0f * noise.unit() - 1.0f);
     }
-
-    void fillNoise(Noise& noise, float amplitude) {
-        for (auto& c : in)
-            for (float& x : c)
-                x = noise.sample() * amplitude;
+    static std::vector<float*> pointers(std::vector<std::vector<float>>& channels) {
+        std::vector<float*> p;
+        for (auto& c : channels)
+            p.push_back(c.data());
+        return p;
     }
-    void fillSilence() {
-        for (auto& c : in)
-            std::fill(c.begin(), c.end(), 0.0f);
+    void run(AEffectProcessProc call, AEffect* fx) {
+        call(fx, pointers(in).data(), pointers(out).data(), frames);
     }
-    void fillOutputs(float value) {
-        for (auto& c : out)
-            std::fill(c.begin(), c.end(), value);
+    // The largest output magnitude; infinite when any output is not finite.
+    float peak() const {
+        float p = 0.0f;
+        for (const auto& c : out)
+            for (float y : c)
+                p = std::isfinite(y) ? std::max(p, std::fabs(y)) : std::numeric_limits<float>::infinity();
+        return p;
     }
-
-    void processReplacing(AEffect* fx) { fx->processReplacing(fx, inPtrs.data(), outPtrs.data(), frames); }
-    void processAccumulating(AEffect* fx) { fx->process(fx, inPtrs.data(), outPtrs.data(), frames); }
+    bool finite() const { return std::isfinite(peak()); }
 
     int frames;
-    std::vector<std::vector<float>> in;
-    std::vector<std::vector<float>> out;
-    std::vector<float*> inPtrs;
-    std::vector<float*> outPtrs;
+    std::vector<std::vector<float>> in, out;
 };
 
-// Index of the first non-finite sample of the outputs, or -1.
-inline long firstNonFinite(const Block& block) {
-    for (const auto& c : block.out)
-        for (std::size_t k = 0; k < c.size(); ++k)
-            if (!std::isfinite(c[k])) return static_cast<long>(k);
-    return -1;
+// One block of noise (silence at amplitude 0) through the replacing call.
+inline Block play(const TestHost& host, Noise& noise, int frames, float amplitude = 1.0f) {
+    Block block(host.effect(), frames, noise, amplitude);
+    block.run(host.effect()->processReplacing, host.effect());
+    return block;
 }
 
-inline float outputPeak(const Block& block) {
-    float peak = 0.0f;
-    for (const auto& c : block.out)
-        for (float y : c)
-            peak = std::max(peak, std::fabs(y));
-    return peak;
+// Normalised values a careless or broken host may send.
+inline const std::vector<float>& hostileValues() {
+    using L = std::numeric_limits<float>;
+    const float nan = L::quiet_NaN(), inf = L::infinity(), big = L::max(), tiny = L::denorm_min(),
+                low = L::min();
+    static const std::vector<float> values{nan,  -nan,  inf,    -inf, 1e30f, -1e30f,     big,  -big,
+                                           tiny, -tiny, 1e-40f, low,  -0.0f, 1.0000001f, 2.0f, -1.0f};
+    return values;
 }
 
-inline bool hasSubnormalOutput(const Block& block) {
-    for (const auto& c : block.out)
-        for (float y : c)
-            if (std::fpclassify(y) == FP_SUBNORMAL) return true;
-    return false;
-}
-
-// Values a careless or broken host may send as a normalised parameter.
-inline std::vector<float> extremeValues() {
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    return {nan,
-            -nan,
-            inf,
-            -inf,
-            -1e30f,
-            1e30f,
-            std::numeric_limits<float>::max(),
-            -std::numeric_limits<float>::max(),
-            std::numeric_limits<float>::denorm_min(),
-            -std::numeric_limits<float>::denorm_min(),
-            1e-40f,
-            std::numeric_limits<float>::min(),
-            0.0f,
-            -0.0f,
-            1.0f,
-            0.5f,
-            std::nextafter(1.0f, 2.0f),
-            std::nextafter(0.0f, -1.0f),
-            2.0f,
-            -1.0f};
-}
-
-// Parameter indexes no host should send.
 inline std::vector<VstInt32> badIndexes(VstInt32 numParams) {
-    return {-1,
-            numParams,
-            numParams + 1,
-            numParams + 1000,
-            std::numeric_limits<VstInt32>::min(),
-            std::numeric_limits<VstInt32>::max(),
-            -numParams - 1};
+    using L = std::numeric_limits<VstInt32>;
+    return {-1, numParams, numParams + 1, -numParams - 1, L::min(), L::max()};
 }
 
-// Little-endian field access into a saved chunk.
-inline std::uint32_t readU32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | bytes[at + static_cast<std::size_t>(i)];
-    return v;
-}
-inline void writeU32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void writeFloat(std::vector<std::uint8_t>& bytes, std::size_t at, float v) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    writeU32(bytes, at, bits);
-}
-inline float readFloat(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    const std::uint32_t bits = readU32(bytes, at);
-    float v;
-    std::memcpy(&v, &bits, sizeof v);
+// A setting at a corner of the parameter space: kind 0 all minima, 1 all
+// maxima, 2 alternating, any other a random mix of both edges and inner points.
+inline std::vector<float> corner(VstInt32 numParams, int kind, Noise& noise) {
+    std::vector<float> v(static_cast<std::size_t>(numParams));
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        const std::uint32_t choice = kind == 2 ? i & 1 : kind < 2 ? kind : noise.below(3);
+        v[i] = choice == 2 ? noise.unit() : static_cast<float>(choice);
+    }
     return v;
 }
 
-// Where the "pars" record of a chunk written by the plug-in starts.
-inline std::size_t parsOffset(const std::vector<std::uint8_t>& chunk) {
-    return 8 + readU32(chunk, 12);
-}
-
-// Sets every parameter to a normalised value.
 inline void setAll(const TestHost& host, const std::vector<float>& normalised) {
     for (std::size_t i = 0; i < normalised.size(); ++i)
         host.setParam(static_cast<VstInt32>(i), normalised[i]);
@@ -192,37 +109,38 @@ inline std::vector<float> allParams(const TestHost& host) {
     return v;
 }
 
-// A parameter setting at a corner of the parameter space or in between:
-// `kind` 0 gives all minima, 1 all maxima, 2 alternating, larger values a
-// random mix of minima, maxima and inner points.
-inline std::vector<float> cornerSetting(VstInt32 numParams, int kind, Noise& noise) {
-    std::vector<float> v(static_cast<std::size_t>(numParams));
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        switch (kind) {
-        case 0:
-            v[i] = 0.0f;
-            break;
-        case 1:
-            v[i] = 1.0f;
-            break;
-        case 2:
-            v[i] = (i & 1) ? 1.0f : 0.0f;
-            break;
-        case 3:
-            v[i] = (i & 1) ? 0.0f : 1.0f;
-            break;
-        default: {
-            const std::uint32_t pick = noise.below(3);
-            v[i] = pick == 0 ? 0.0f : pick == 1 ? 1.0f : noise.unit();
-        }
-        }
-    }
+// Fields of a saved chunk, which is little-endian like the machines the tests run on.
+template <class T> T field(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    T v;
+    std::memcpy(&v, bytes.data() + at, sizeof v);
     return v;
 }
+template <class T> void setField(std::vector<std::uint8_t>& bytes, std::size_t at, T v) {
+    std::memcpy(bytes.data() + at, &v, sizeof v);
+}
+// The "pars" record of a chunk the plug-in wrote follows the header and the "name" record.
+inline std::size_t parsOffset(const std::vector<std::uint8_t>& chunk) {
+    return 8 + field<std::uint32_t>(chunk, 12);
+}
+inline float storedValue(const std::vector<std::uint8_t>& chunk, std::size_t i) {
+    return field<float>(chunk, parsOffset(chunk) + 16 + 4 * i);
+}
 
-// Whether two fresh instances given the same input produce the same output:
-// false for effects with a process-wide random source, whose exact-output
-// comparisons the tests then skip.
-bool isDeterministic(const std::string& effectName);
+// Every test runs once per built effect, on its own instance, with noise
+// seeded by the effect's name.
+class EffectTest : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override { ASSERT_TRUE(host.loaded()); }
+    TestHost host{GetParam()};
+    AEffect* fx = host.effect();
+    Noise noise{GetParam()};
+};
+
+inline std::string effectTestName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name;
+    for (char c : info.param)
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+}
 
 } // namespace quor::test::hardening
