@@ -64,7 +64,6 @@ class ParamSmoother {
 
     std::int32_t activeRamps() const { return count; }
     float rampLength() const { return length; }
-    float rampCoefficient() const { return coefficient; }
 
   private:
     struct Snapshot {

@@ -4,6 +4,9 @@
 
 namespace quor {
 
+namespace {
+
+// Prints w with 0, 1 or 2 decimals (w >= 100, >= 10, else) and the unit after a space.
 void formatScaled(float w, const char* unit, char* text) {
     // The precision is chosen before printing, so 9.999 prints as 10.00.
     int precision = 2;
@@ -15,6 +18,8 @@ void formatScaled(float w, const char* unit, char* text) {
     std::snprintf(format, sizeof format, "%%0.%if %%s", precision);
     std::sprintf(text, format, static_cast<double>(w), unit);
 }
+
+} // namespace
 
 void formatTime(float seconds, char* text) {
     if (!(seconds > 0.0f)) {

@@ -10,8 +10,6 @@ namespace quor {
 void formatTime(float seconds, char* text);
 // Frequency in Hz, from Hz up to THz, with 0-2 decimals.
 void formatFrequency(float hertz, char* text);
-// Prints w with 0, 1 or 2 decimals (w >= 100, >= 10, else) and the unit after a space.
-void formatScaled(float w, const char* unit, char* text);
 // x^n by repeated squaring with a fixed grouping of the products.
 float integerPower(std::uint32_t n, float x);
 

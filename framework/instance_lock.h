@@ -30,7 +30,6 @@ public:
     virtual void unlock() {
         if (mutex) pthread_mutex_unlock(mutex);
     }
-    bool try_lock() { return mutex && pthread_mutex_trylock(mutex) == 0; }
 
 private:
     pthread_mutex_t* mutex;
