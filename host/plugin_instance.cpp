@@ -1,6 +1,5 @@
 #include "host/plugin_instance.h"
 
-#include "framework/numeric.h"
 #include "framework/registry.h"
 #include "host/fp_mode.h"
 #include "host/name_hash.h"
@@ -186,7 +185,7 @@ void PluginInstance::setParameter(VstInt32 index, float value) {
     if (!effect || !validParameterIndex(index) || std::isnan(value)) return;
     value = std::clamp(value, 0.0f, 1.0f);
     const ParamInfo& row = effect->params[index];
-    const float stored = withoutSubnormal(row.min + (row.max - row.min) * value);
+    const float stored = effect->sanitizedValue(index, row.min + (row.max - row.min) * value);
     {
         std::lock_guard<InstanceLock> lock(effect->processLock);
         storeValue(index, stored);

@@ -1,4 +1,5 @@
 #include "effects/reverb/reverb.h"
+#include "tests/support/effect_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -119,25 +120,8 @@ TEST(ReverbTail, RecirculationGainsAndBlockConstants) {
     EXPECT_EQ(weights[3], 0.5f);
 }
 
-// Drives the effect as the host adapter does: values and parameterChanged
-// (or the rate) under processLock, then the deferred builds with no lock held.
-void set(Reverb& fx, std::int32_t index, float value) {
-    {
-        std::lock_guard<InstanceLock> lock(fx.processLock);
-        fx.values[index] = value;
-        fx.parameterChanged(index);
-    }
-    fx.applyDeferredChanges();
-}
-
-void start(Reverb& fx, float rate) {
-    {
-        std::lock_guard<InstanceLock> lock(fx.processLock);
-        fx.setSampleRate(rate);
-        fx.reset();
-    }
-    fx.applyDeferredChanges();
-}
+using test::setValue;
+using test::startAt;
 
 // Processes stereo noise in place; true when all output is finite.
 bool render(Reverb& fx, std::int32_t frames) {
@@ -168,23 +152,23 @@ TEST(Reverb, DefaultControls) {
     EXPECT_EQ(k.highCutCoef, 0.001f);
     EXPECT_EQ(k.lowCutCoef, 0.001f);
 
-    set(fx, kReverbGain, 1.0f);
+    setValue(fx, kReverbGain, 1.0f);
     EXPECT_EQ(k.makeupGain, 4.0f);
-    set(fx, kReverbAlgorithm, 0.7f); // a switch acts above 0.5
+    setValue(fx, kReverbAlgorithm, 0.7f); // a switch acts above 0.5
     EXPECT_EQ(k.algorithm, 1);
-    set(fx, kReverbAlgorithm, 0.5f);
+    setValue(fx, kReverbAlgorithm, 0.5f);
     EXPECT_EQ(k.algorithm, 0);
 }
 
 TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
     Reverb fx;
     fx.applyDefaults();
-    set(fx, kReverbSize, 0.4f); // no rate yet: nothing to build for
+    setValue(fx, kReverbSize, 0.4f); // no rate yet: nothing to build for
     EXPECT_EQ(fx.tail().linesPerChannel, 0);
     EXPECT_FALSE(fx.feedbackLine(0).hasStorage());
     EXPECT_FALSE(fx.earlyReflections().line[0].hasStorage());
 
-    start(fx, 44100.0f);
+    startAt(fx, 44100.0f);
     EXPECT_EQ(fx.tail().line[0].delay, 1117.0f); // a tail line is read at its capacity - 1
     EXPECT_EQ(fx.tail().line[11].delay, 7008.0f);
     EXPECT_FALSE(fx.tail().line[12].hasStorage());
@@ -199,17 +183,17 @@ TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
     const float* early = fx.earlyReflections().line[0].storage;
     const float* tail = fx.tail().line[3].storage;
     const float tap0 = fx.earlyReflections().tapDelaySamples[0];
-    set(fx, kReverbDiffuseSpread, 0.9f);
+    setValue(fx, kReverbDiffuseSpread, 0.9f);
     EXPECT_NE(fx.earlyReflections().tapDelaySamples[0], tap0);
     EXPECT_EQ(fx.earlyReflections().line[0].storage, early);
     EXPECT_NE(fx.earlyReflections().line[0].read(10.0f), 0.0f);
-    set(fx, kReverbTailDensity, 6.7f); // acts as 6: nothing to build
-    start(fx, 44100.0f);               // the same rate: nothing to build
+    setValue(fx, kReverbTailDensity, 6.7f); // acts as 6: nothing to build
+    startAt(fx, 44100.0f);               // the same rate: nothing to build
     EXPECT_EQ(fx.tail().line[3].storage, tail);
 
-    start(fx, 48000.0f);
+    startAt(fx, 48000.0f);
     EXPECT_EQ(fx.feedbackLine(0).capacity, 52802);
-    set(fx, kReverbTailDensity, 2.0f); // the lines no longer used lose their storage
+    setValue(fx, kReverbTailDensity, 2.0f); // the lines no longer used lose their storage
     EXPECT_EQ(fx.tail().linesPerChannel, 2);
     EXPECT_FALSE(fx.tail().line[4].hasStorage());
 }
@@ -229,22 +213,22 @@ class StarvedReverb : public Reverb {
 TEST(Reverb, FailedAllocationKeepsThePreviousLines) {
     StarvedReverb fx;
     fx.applyDefaults();
-    start(fx, 44100.0f);
+    startAt(fx, 44100.0f);
     const float* storage = fx.tail().line[0].storage;
     fx.failing = true;
-    set(fx, kReverbSize, 0.9f);
+    setValue(fx, kReverbSize, 0.9f);
     EXPECT_EQ(fx.tail().line[0].storage, storage);
     EXPECT_EQ(fx.tail().line[0].delay, 1117.0f);
     EXPECT_TRUE(render(fx, 4096));
     fx.failing = false;
-    set(fx, kReverbSize, 0.9f + 1e-6f);
+    setValue(fx, kReverbSize, 0.9f + 1e-6f);
     EXPECT_GT(fx.tail().line[0].delay, 1117.0f);
 
     // No line at all: only the dry path sounds.
     StarvedReverb empty;
     empty.applyDefaults();
     empty.failing = true;
-    start(empty, 44100.0f);
+    startAt(empty, 44100.0f);
     EXPECT_FALSE(empty.feedbackLine(0).hasStorage());
     float left[2] = {0.5f, -0.25f}, right[2] = {};
     float* io[2] = {left, right};
@@ -256,12 +240,12 @@ TEST(Reverb, FailedAllocationKeepsThePreviousLines) {
 TEST(Reverb, MixGlidesOnlyOnceProcessingRuns) {
     Reverb fx;
     fx.applyDefaults();
-    start(fx, 48000.0f);
+    startAt(fx, 48000.0f);
     EXPECT_EQ(fx.rampLength(), 9601.0f); // 0.2 s, plus one
-    set(fx, kReverbMix, 1.0f);
+    setValue(fx, kReverbMix, 1.0f);
     EXPECT_EQ(fx.controls().dryGain, 0.0f); // nothing processed yet: at once
     render(fx, 512);
-    set(fx, kReverbMix, 0.0f);
+    setValue(fx, kReverbMix, 0.0f);
     render(fx, 512);
     EXPECT_GT(fx.controls().dryGain, 0.0f);
     EXPECT_LT(fx.controls().dryGain, 1.0f);
@@ -273,7 +257,7 @@ TEST(Reverb, MixGlidesOnlyOnceProcessingRuns) {
 TEST(Reverb, ConcurrentRebuildsStaySafe) {
     Reverb fx;
     fx.applyDefaults();
-    start(fx, 44100.0f);
+    startAt(fx, 44100.0f);
     std::atomic<bool> done{false}, finite{true};
     std::thread audio([&] {
         while (!done)
@@ -283,7 +267,7 @@ TEST(Reverb, ConcurrentRebuildsStaySafe) {
         std::mt19937 rng(seed);
         std::uniform_real_distribution<float> dist(0.0f, 1.0f);
         for (int i = 0; i < 150; ++i)
-            set(fx, index, index == kReverbTailDensity ? 1.0f + 15.0f * dist(rng) : dist(rng));
+            setValue(fx, index, index == kReverbTailDensity ? 1.0f + 15.0f * dist(rng) : dist(rng));
     };
     std::thread size(control, kReverbSize, 1u), density(control, kReverbTailDensity, 2u);
     control(kReverbDiffuseDensity, 3u);

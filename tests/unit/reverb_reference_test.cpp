@@ -5,6 +5,7 @@
 // the formulas, and the two must agree to the bit.
 #include "dsp/taper.h"
 #include "effects/reverb/reverb.h"
+#include "tests/support/effect_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -147,27 +148,13 @@ struct Model {
     }
 };
 
-void set(Reverb& fx, int index, float value) {
-    {
-        std::lock_guard<InstanceLock> lock(fx.processLock);
-        fx.values[index] = value;
-        fx.parameterChanged(index);
-    }
-    fx.applyDeferredChanges();
-}
-
 // Noise then silence, in blocks of 512 or of random sizes; returns the number of differing samples.
 int mismatches(float rate, const std::vector<std::pair<int, float>>& settings, bool randomBlocks) {
     Reverb fx;
     fx.applyDefaults();
     for (auto [index, value] : settings)
-        set(fx, index, value);
-    {
-        std::lock_guard<InstanceLock> lock(fx.processLock);
-        fx.setSampleRate(rate);
-        fx.reset();
-    }
-    fx.applyDeferredChanges();
+        test::setValue(fx, index, value);
+    test::startAt(fx, rate);
     Model model(fx, rate);
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
