@@ -3,9 +3,11 @@
 // host adapter alone knows VST, normalised values and threads.
 #pragma once
 
+#include "framework/deferred_work.h"
 #include "framework/instance_lock.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace quor {
 
@@ -116,6 +118,36 @@ public:
 
     virtual std::int32_t chunkVersion() { return 0; }
     virtual void convertChunk(const std::uint8_t* parsRecord) { (void)parsRecord; }
+
+    // ---- Work kept off the audio thread (framework/deferred_work.h) ----
+
+    // Off the audio thread, never concurrently with itself: compares what
+    // `request` needs with what earlier calls prepared and returns the storage
+    // that must change, allocated and zeroed here, or null when nothing must.
+    // Reads only `request` and the effect's own preparation records, never
+    // state that processing uses. A new sample rate is prepared before the
+    // effect's setSampleRate runs.
+    virtual std::unique_ptr<DeferredPackage> prepareDeferred(const DeferredRequest& request) {
+        (void)request;
+        return nullptr;
+    }
+    // Whoever owns the effect (the audio thread at a block start, or a control
+    // thread while no block runs), before setSampleRate when the rate changes:
+    // swaps the package's storage in, in constant time per buffer. The package
+    // keeps what it replaced and is destroyed off the audio thread.
+    virtual void installDeferred(DeferredPackage& package) { (void)package; }
+    // True while reset() would have to zero large buffers that processing has
+    // written since their last clear; the adapter then runs that reset off the
+    // audio thread. Effects without large buffers keep the default.
+    virtual bool resetClearsLargeBuffers() const { return false; }
+
+    // Any thread, lock-free: asks for prepareDeferred to run soon. Parameter
+    // handlers call it when a change needs storage the rate alone does not
+    // decide (the Reverb's line lengths).
+    void requestDeferredWork() {
+        if (deferredSignal) deferredSignal->requestDeferredWork();
+    }
+    DeferredWorkSignal* deferredSignal = nullptr; // set by the adapter; null in tests that drive the effect directly
 };
 
 } // namespace quor

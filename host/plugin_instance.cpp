@@ -153,11 +153,20 @@ void PluginInstance::process(float** inputs, float** outputs, VstInt32 frames, b
 void PluginInstance::sampleRateChanged() {
     if (!effect) return;
     const float rate = std::clamp(hostSampleRate, kMinEffectRate, kMaxEffectRate);
+    std::vector<float> stored(static_cast<std::size_t>(std::max(effect->paramCount, 0)));
     {
         std::lock_guard<InstanceLock> lock(effect->processLock);
+        std::copy(effect->values, effect->values + stored.size(), stored.begin());
+    }
+    std::unique_ptr<DeferredPackage> package =
+        effect->prepareDeferred(DeferredRequest{stored.data(), effect->paramCount, rate});
+    {
+        std::lock_guard<InstanceLock> lock(effect->processLock);
+        if (package) effect->installDeferred(*package);
         effect->setSampleRate(rate);
         effect->reset();
     }
+    package.reset();
     effect->applyDeferredChanges();
 }
 
