@@ -1,6 +1,6 @@
 // Drives an effect directly the way the host adapter does: a value and its
-// parameterChanged (or a new rate and the reset) under processLock, then the
-// deferred work with no lock held.
+// parameterChanged, or a new rate with its prepared storage installed and the
+// reset, then any deferred work.
 #pragma once
 
 #include "framework/effect.h"
@@ -10,7 +10,7 @@
 
 namespace quor::test {
 
-inline void setValue(Effect& fx, std::int32_t index, float value) {
+inline void setValue(HostedEffect& fx, std::int32_t index, float value) {
     {
         std::lock_guard<InstanceLock> lock(fx.processLock);
         fx.values[index] = value;
@@ -19,9 +19,12 @@ inline void setValue(Effect& fx, std::int32_t index, float value) {
     fx.applyDeferredChanges();
 }
 
-inline void startAt(Effect& fx, float sampleRate) {
+inline void startAt(HostedEffect& fx, float sampleRate) {
+    std::unique_ptr<DeferredPackage> package =
+        fx.prepareDeferred(DeferredRequest{fx.values, fx.paramCount, sampleRate});
     {
         std::lock_guard<InstanceLock> lock(fx.processLock);
+        if (package) fx.installDeferred(*package);
         fx.setSampleRate(sampleRate);
         fx.reset();
     }
