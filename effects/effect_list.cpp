@@ -10,7 +10,9 @@ namespace quor {
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("Tremolo", createTremolo);
+    registry.registerEffect("Quantizer", createQuantizer);
     registry.registerEffect("Reverb", createReverb);
+    registry.registerEffect("Vocal", createVocal);
 }
 
 } // namespace quor

@@ -7,6 +7,8 @@ namespace quor {
 class HostedEffect;
 
 HostedEffect* createTremolo();
+HostedEffect* createQuantizer();
 HostedEffect* createReverb();
+HostedEffect* createVocal();
 
 } // namespace quor
