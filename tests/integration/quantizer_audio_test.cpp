@@ -1,5 +1,6 @@
-// The Quantizer's audio against a frame-by-frame model of the effect (with its
-// noise sources at 0), and its own noise stream: per instance, repeatable.
+// The Quantizer's audio against a frame-by-frame model of the effect, noise
+// included (each channel's own 15-bit stream, restarted by a reset), and its
+// noise streams: per instance, repeatable.
 #include "tests/support/model_run.h"
 
 #include <algorithm>
@@ -19,12 +20,16 @@ class QuantizerModel {
         length = std::floor(-4.6051702f / std::log(1.0f - coefficient)) + 1.0f;
         rateStep = stepFor(0.4f);
         setParam(2, 0.4f);
-        for (Channel& ch : channels)
-            ch.held = 0.5f / levels;
+        for (std::uint32_t c = 0; c < 2; ++c) {
+            channels[c].held = 0.5f / levels;
+            channels[c].noise = c + 1;
+        }
     }
 
     void setParam(int index, float v) {
         values[index] = v;
+        if (index == 1 || index == 3)
+            (index == 1 ? jitter : dither) = v * -0.5f / (std::fabs(v) + -1.5f) * 0.5f;
         if (index == 2) levels = std::exp2(std::exp(2.7725887f * v));
         if (index != 0) return;
         const float target = stepFor(v);
@@ -46,17 +51,20 @@ class QuantizerModel {
             rateStep = step0;
             remaining = remaining0;
             for (int i = 0; i < frames; ++i) {
+                ch.noise = ch.noise * 1103515245u + 12345u;
+                const float u = 2.0f * (static_cast<float>((ch.noise >> 16) & 0x7FFFu) * 3.05185e-5f) - 1.0f;
+                const float inc = (jitter * u + 1.0f) * rateStep, d = u * dither;
                 const float x = in[c][i];
                 const float q = L >= 65536.0f ? x
-                                : zero        ? std::floor(x * L + 0.5f) * s
-                                              : std::floor(x * L) * s + 0.5f * s;
+                                : zero        ? std::floor(x * L + (d + 0.5f)) * s
+                                              : std::floor(x * L + d) * s + 0.5f * s;
                 const float* h = ch.h;
                 std::copy_backward(ch.h, ch.h + 3, ch.h + 4);
                 ch.h[0] = q;
-                ch.phase += rateStep;
+                ch.phase += inc;
                 while (ch.phase >= 1.0f) {
                     ch.phase -= 1.0f;
-                    const float t = ch.phase * (1.0f / rateStep);
+                    const float t = ch.phase * (1.0f / inc);
                     const float v =
                         h[1] + 0.5f * ((h[2] - h[0]) * t +
                                        (2.0f * h[0] - 5.0f * h[1] + 4.0f * h[2] - h[3]) * (t * t) +
@@ -97,6 +105,7 @@ class QuantizerModel {
     struct Channel {
         float phase = 0.0f, held = 0.0f, ring[32] = {}, h[4] = {};
         int index = 0, pending = 0;
+        std::uint32_t noise;
     };
     float stepFor(float v) const {
         const float e = std::exp(4.6051702f * v);
@@ -105,9 +114,9 @@ class QuantizerModel {
 
     float fs, coefficient, length;
     float values[5] = {0.4f, 0.0f, 0.4f, 0.0f, 0.0f};
-    float levels = 0.0f, rateStep = 0.0f, rampTarget = 0.0f, remaining = 0.0f;
+    float levels = 0.0f, rateStep = 0.0f, rampTarget = 0.0f, remaining = 0.0f, jitter = 0.0f, dither = 0.0f;
     bool started = false;
-    Channel channels[2];
+    Channel channels[2] = {{}, {}};
 };
 
 TEST(QuantizerAudio, MatchesTheModelBitForBit) {
@@ -133,11 +142,11 @@ TEST(QuantizerAudio, MatchesTheModelBitForBit) {
     }
 }
 
-// With jitter and dither, each instance draws from its own stream, restarted
-// by a reset: two instances on two threads give what one gives alone, and a
-// suspend and resume repeats the render.
+// With jitter and dither, each channel of each instance draws its own stream,
+// restarted by a reset: two instances on two threads give what one gives
+// alone, and so do a suspend and resume and another block size.
 TEST(QuantizerAudio, NoiseIsPerInstanceAndRepeatable) {
-    auto render = [](std::vector<float>& out, bool twice) {
+    auto render = [](std::vector<float>& out, std::size_t blockFrames, bool twice) {
         TestHost host("Quantizer");
         host.setParam(1, 0.8f);
         host.setParam(3, 1.0f);
@@ -145,26 +154,29 @@ TEST(QuantizerAudio, NoiseIsPerInstanceAndRepeatable) {
         for (int pass = 0; pass < (twice ? 2 : 1); ++pass) {
             host.suspend();
             host.resume();
-            out.assign(4096, 0.0f);
-            std::vector<float> right(4096, 0.0f);
+            out.assign(4000, 0.0f);
             for (std::size_t i = 0; i < out.size(); ++i)
-                out[i] = right[i] = 0.3f * std::sin(0.01f * static_cast<float>(i));
-            for (std::size_t at = 0; at < out.size(); at += 512) {
-                std::vector<float> l(out.begin() + at, out.begin() + at + 512), r(l);
+                out[i] = 0.3f * std::sin(0.01f * static_cast<float>(i));
+            for (std::size_t at = 0; at < out.size(); at += blockFrames) {
+                const auto end =
+                    out.begin() + static_cast<std::ptrdiff_t>(std::min(at + blockFrames, out.size()));
+                std::vector<float> l(out.begin() + static_cast<std::ptrdiff_t>(at), end), r(l);
                 host.processReplacing(l, r);
-                std::copy(l.begin(), l.end(), out.begin() + at);
+                std::copy(l.begin(), l.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
             }
         }
     };
-    std::vector<float> alone, first, second, repeated;
-    render(alone, false);
-    std::thread a([&] { render(first, false); }), b([&] { render(second, false); });
+    std::vector<float> alone, first, second, repeated, otherBlocks;
+    render(alone, 512, false);
+    std::thread a([&] { render(first, 512, false); }), b([&] { render(second, 512, false); });
     a.join();
     b.join();
-    render(repeated, true);
+    render(repeated, 512, true);
+    render(otherBlocks, 77, false);
     EXPECT_EQ(first, alone);
     EXPECT_EQ(second, alone);
     EXPECT_EQ(repeated, alone);
+    EXPECT_EQ(otherBlocks, alone);
 }
 
 } // namespace
