@@ -16,7 +16,7 @@ class KeyedMultimodeFilter final : public Effect {
     enum Param { kCutoff, kKey, kResonance, kParamCount };
     static constexpr std::int64_t kVowelMode = 11;
 
-    // What the per-sample function reads, copied from the values by updateControl.
+    // What the vowel bank reads, copied from the values by updateControl.
     struct Control {
         float rateHz;
         float position;
@@ -50,22 +50,36 @@ class KeyedMultimodeFilter final : public Effect {
     // rate above 0.
     static void formantCoefficients(const Control& control, FormantCoefficients out[FormantSet::kCapacity]);
 
-    const Control& control() const { return block; }
-
   private:
     static constexpr std::int32_t kFormants = FormantSet::kCapacity;
+    // The ten filters (two channels, five formants) in three groups of four
+    // lanes: formants 0 to 3 of channel 0, the same of channel 1, then the
+    // fifth formants of both and two idle lanes.
+    static constexpr std::int32_t kLanes = 12;
+    static constexpr std::int32_t laneOf(std::int32_t channel, std::int32_t formant) {
+        return formant < 4 ? channel * 4 + formant : 8 + channel;
+    }
 
+    void updateLanes();
     void runVowels(AudioBuffers& buffers, bool replacing);
 
-    // [channel][formant][0]: s1, the output state; [1]: s2.
-    float formantState[2][kFormants][2] = {};
+    // Per lane: s1, the filter's output state, and s2.
+    alignas(16) float state1[kLanes] = {};
+    alignas(16) float state2[kLanes] = {};
     Control block = {};
     std::int64_t currentMode = 0;
     bool vowelMode = false;
-    // Coefficients of the last control block and what they were computed from.
-    FormantCoefficients coefficients[kFormants] = {};
+    // The coefficients of the last control block by lane, and what they were
+    // computed from.
     Control coefficientsFor = {};
     bool coefficientsValid = false;
+    struct Lanes {
+        alignas(16) float damping[kLanes];
+        alignas(16) float g[kLanes];
+        alignas(16) float twoG[kLanes];
+        alignas(16) float denominator[kLanes];
+        alignas(16) float amplitude[kLanes];
+    } lanes = {};
 };
 
 } // namespace quor
