@@ -97,6 +97,7 @@ TEST_F(QuorCommand, BadInputIsOneErrorLineAndAFailingExit) {
         {render({"--plugin", T, "--bogus"}), "bogus"},
         {{"render", f("in.wav")}, "OUT"},
         {{"frobnicate"}, "frobnicate"},
+        {{}, "A subcommand is required"},
         {render({"--plugin", T, "--then", "--plugin", D, "--sidechain", f("44k.wav")}), "44100 Hz"},
         {render({"--plugin", T, "--then"}), "stage 2 of the chain has no plug-in"},
         {render({"--plugin", T, "--then", "--plugin", T, "--set", "Speed=1"}), "stage 2: unknown parameter"},
