@@ -143,6 +143,7 @@ int runBench(const BenchOptions& o, std::ostream& out) {
     for (Plugin* p : plugins)
         p->configure(o.sampleRate, o.blockSize);
     applySettings(*main, o.settings);
+    if (other) applySettings(*other, o.versusSettings);
 
     const std::vector<BenchFigures> figures = runBenchmark(plugins, o.sampleRate, o.blockSize, o.seconds);
     char line[256];

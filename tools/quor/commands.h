@@ -51,6 +51,7 @@ int runPreset(const PresetOptions& options, std::ostream& out);
 struct BenchOptions {
     PluginChoice plugin;
     std::string versus;
+    std::vector<std::string> versusSettings; // PARAM=VALUE for the --vs plug-in
     double sampleRate = 48000.0;
     int blockSize = 512;
     double seconds = 20.0;

@@ -150,6 +150,10 @@ int parseCommandLine(int argc, char** argv, CommandLine& line) {
     benchCommand->add_option("--seconds", bench.seconds, "seconds of audio per plug-in")
         ->capture_default_str();
     addSettings(benchCommand, bench.settings);
+    benchCommand
+        ->add_option("--vs-set", bench.versusSettings, "PARAM=VALUE for the --vs plug-in (repeatable)")
+        ->type_name("PARAM=VALUE")
+        ->needs("--vs");
 
     DemoOptions& demo = line.demo;
     auto* demoCommand = app.add_subcommand("demo", "render the built-in demo through the Reverb");
