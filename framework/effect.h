@@ -134,6 +134,10 @@ class HostedEffect : public Effect {
     // written since their last clear; the adapter then runs that reset off the
     // audio thread. Effects without large buffers keep the default.
     virtual bool resetClearsLargeBuffers() const { return false; }
+    // A control thread holding the effect, no block running: does now what
+    // parameter changes left for the next block, asking for any storage it
+    // needs, so that a settled effect has nothing pending.
+    virtual void settleChanges() {}
 
     // Any thread, lock-free: asks for prepareDeferred to run soon. Parameter
     // handlers call it when a change needs storage the rate alone does not

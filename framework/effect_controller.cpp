@@ -259,6 +259,7 @@ std::int32_t EffectController::settle() {
         ControlHold hold(*this);
         if (inFlight) fx->installDeferred(*inFlight);
         applyStoredValues();
+        fx->settleChanges();
         latencySamples = fx->latency;
     }
     const float rate = effectRate.load(std::memory_order_acquire);

@@ -106,12 +106,17 @@ void Reverb::parameterChanged(std::int32_t index) {
     case kReverbTailSpread:
     case kReverbTailDistribution:
         layoutPending = true;
-        applyLayout();
+        // Silent lines change at once; lines that sound change at the next
+        // block, once for however many values changed (asking again for
+        // spares a failed allocation could not give).
+        awaitingSpares = false;
+        if (!linesDirty) applyLayout();
         break;
     case kReverbAlgorithm:
         // The other loop structure starts from silence.
         silencePending = true;
-        applyLayout();
+        awaitingSpares = false;
+        if (!linesDirty) applyLayout();
         break;
     case kReverbDecay:
         gainsDirty = true;
@@ -119,7 +124,8 @@ void Reverb::parameterChanged(std::int32_t index) {
         break;
     case kReverbStereo:
         layoutPending = true;
-        applyLayout();
+        awaitingSpares = false;
+        if (!linesDirty) applyLayout();
         updateFeedbackTimes();
         break;
     case kReverbTailDiffuse: {
@@ -175,6 +181,7 @@ void Reverb::reset() {
     }
     clearFilterStates();
     silencePending = false;
+    awaitingSpares = false;
     adoptAlgorithm();
     if (layoutPending) applyLayout();
     // Silent lines change in place: nothing waits for spares any more.
@@ -274,6 +281,7 @@ void Reverb::installDeferred(DeferredPackage& delivered) {
         linesDirty = false;
         layoutPending = true;
     } else {
+        awaitingSpares = false;
         for (std::int32_t i = 0; i < receivedCount; ++i) {
             if (package.samples == storageSamples && spareCount < kLineCount)
                 spares[spareCount++] = received[i];
@@ -292,12 +300,17 @@ void Reverb::installDeferred(DeferredPackage& delivered) {
     retiredCount = 0;
 }
 
+void Reverb::settleChanges() {
+    if (layoutPending || silencePending) applyLayout();
+}
+
 bool Reverb::trySpares(std::int32_t needed) {
     if (spareCount >= needed) {
         sparesWanted.store(0, std::memory_order_relaxed);
         return true;
     }
     sparesWanted.store(needed - spareCount, std::memory_order_release);
+    awaitingSpares = true;
     requestDeferredWork();
     return false;
 }
@@ -394,6 +407,7 @@ bool Reverb::linesReady() const {
 }
 
 void Reverb::process(AudioBuffers& buffers, bool replacing) {
+    if ((layoutPending || silencePending) && !awaitingSpares) applyLayout();
     if (gainsDirty) {
         gainsDirty = false;
         tailLines.updateGains(values[kReverbDecay], sampleRate);

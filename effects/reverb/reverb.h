@@ -82,6 +82,7 @@ class Reverb : public HostedEffect {
     std::unique_ptr<DeferredPackage> prepareDeferred(const DeferredRequest& request) override;
     void installDeferred(DeferredPackage& package) override;
     bool resetClearsLargeBuffers() const override { return linesDirty; }
+    void settleChanges() override;
 
     // Inspection (tests), between blocks.
     const ReverbControls& controls() const { return ctl; }
@@ -127,6 +128,7 @@ class Reverb : public HostedEffect {
     bool linesDirty = false;         // processing has written the lines since they were last all zero
     bool layoutPending = false;      // the values ask for other lengths or taps
     bool silencePending = false;     // an algorithm switch waits for silent lines
+    bool awaitingSpares = false;     // asked for spares that have not arrived
     std::int32_t storageSamples = 0; // every line's storage, guard excluded; 0 before a rate
     float* spares[kLineCount] = {};  // zeroed storage received, not yet used
     std::int32_t spareCount = 0;

@@ -80,7 +80,8 @@ class AudioThread {
         unsigned seed = 1;
         for (auto& channel : in)
             for (float& x : channel)
-                x = static_cast<float>((seed = seed * 1103515245u + 12345u) >> 9) * (2.0f / 8388608.0f) - 1.0f;
+                x = static_cast<float>((seed = seed * 1103515245u + 12345u) >> 9) * (2.0f / 8388608.0f) -
+                    1.0f;
         for (std::size_t c = 0; c < in.size(); ++c)
             inputs.push_back(in[c].data());
         for (auto& channel : out)
@@ -141,13 +142,12 @@ TEST(HeapCalls, ReverbSizeAutomatedAtTheHighestDensity) {
     EXPECT_EQ(audioHeapCalls.load(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Effects, HeapCalls, ::testing::ValuesIn(builtEffects()),
-                         [](const auto& info) {
-                             std::string name;
-                             for (char c : info.param)
-                                 if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Effects, HeapCalls, ::testing::ValuesIn(builtEffects()), [](const auto& info) {
+    std::string name;
+    for (char c : info.param)
+        if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+    return name;
+});
 
 } // namespace
 } // namespace quor::test

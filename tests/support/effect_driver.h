@@ -22,6 +22,7 @@ inline std::unique_ptr<DeferredPackage> prepare(HostedEffect& fx, float sampleRa
 }
 
 inline void finishDeferredWork(HostedEffect& fx) {
+    fx.settleChanges();
     for (int round = 0; round < 4; ++round) {
         std::unique_ptr<DeferredPackage> package = prepare(fx, fx.sampleRate);
         if (!package) return;

@@ -182,7 +182,8 @@ TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
     const float* early = fx.earlyReflections().line[0].storage;
     const float* tail = fx.tail().line[3].storage;
     const float tap0 = fx.earlyReflections().tapDelaySamples[0];
-    setValue(fx, kReverbDiffuseSpread, 0.9f);
+    setValue(fx, kReverbDiffuseSpread, 0.9f); // lines that sound change with the next block
+    render(fx, 1);
     EXPECT_NE(fx.earlyReflections().tapDelaySamples[0], tap0);
     EXPECT_EQ(fx.earlyReflections().line[0].storage, early);
     EXPECT_NE(fx.earlyReflections().line[0].read(10.0f), 0.0f);
@@ -192,7 +193,7 @@ TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
 
     startAt(fx, 48000.0f);
     EXPECT_EQ(fx.feedbackLine(0).capacity, 52802);
-    setValue(fx, kReverbTailDensity, 2.0f);
+    setValue(fx, kReverbTailDensity, 2.0f); // silent lines change at once
     EXPECT_EQ(fx.tail().linesPerChannel, 2);
 }
 
@@ -216,11 +217,15 @@ TEST(Reverb, FailedAllocationKeepsThePreviousLines) {
     const float* storage = fx.tail().line[0].storage;
     fx.failing = true;
     setValue(fx, kReverbSize, 0.9f);
+    render(fx, 1); // asks for storage for the new lengths, which cannot be had
+    test::finishDeferredWork(fx);
     EXPECT_EQ(fx.tail().line[0].storage, storage);
     EXPECT_EQ(fx.tail().line[0].delay, 1117.0f);
     EXPECT_TRUE(render(fx, 4096));
     fx.failing = false;
-    setValue(fx, kReverbSize, 0.9f + 1e-6f);
+    setValue(fx, kReverbSize, 0.9f + 1e-6f); // the next change asks again
+    render(fx, 1);
+    test::finishDeferredWork(fx);
     EXPECT_GT(fx.tail().line[0].delay, 1117.0f);
 
     // No line at all: only the dry path sounds.
