@@ -15,10 +15,8 @@ const float kResidual[] = {
 
 class QuantizerModel {
   public:
-    explicit QuantizerModel(float sampleRate) : fs(sampleRate) {
-        coefficient = 1.0f - std::pow(0.01f, 1.0f / (0.2f * fs));
-        length = std::floor(-4.6051702f / std::log(1.0f - coefficient)) + 1.0f;
-        rateStep = stepFor(0.4f);
+    explicit QuantizerModel(float sampleRate) : fs(sampleRate), rate(0.2f, sampleRate) {
+        setParam(0, 0.4f);
         setParam(2, 0.4f);
         for (std::uint32_t c = 0; c < 2; ++c) {
             channels[c].held = 0.5f / levels;
@@ -31,29 +29,21 @@ class QuantizerModel {
         if (index == 1 || index == 3)
             (index == 1 ? jitter : dither) = v * -0.5f / (std::fabs(v) + -1.5f) * 0.5f;
         if (index == 2) levels = std::exp2(std::exp(2.7725887f * v));
-        if (index != 0) return;
-        const float target = stepFor(v);
-        if (!started || rateStep == target) {
-            rateStep = target;
-            remaining = 0.0f;
-        } else if (remaining <= 0.0f || rampTarget != target) {
-            rampTarget = target;
-            remaining = length;
-        }
+        const float e = std::exp(4.6051702f * v);
+        if (index == 0) rate.set(1.0f / (fs / (e * 200.0f + e * 200.0f)), started);
     }
 
     void run(const float* const in[2], float* const out[2], int frames, bool replacing) {
         const bool zero = values[4] > 0.5f;
         const float L = levels, s = 1.0f / L;
-        const float step0 = rateStep, remaining0 = remaining;
+        const ModelGlide atStart = rate; // every channel sees the same glide
         for (int c = 0; c < 2; ++c) {
             Channel& ch = channels[c];
-            rateStep = step0;
-            remaining = remaining0;
+            rate = atStart;
             for (int i = 0; i < frames; ++i) {
                 ch.noise = ch.noise * 1103515245u + 12345u;
                 const float u = 2.0f * (static_cast<float>((ch.noise >> 16) & 0x7FFFu) * 3.05185e-5f) - 1.0f;
-                const float inc = (jitter * u + 1.0f) * rateStep, d = u * dither;
+                const float inc = (jitter * u + 1.0f) * rate.value, d = u * dither;
                 const float x = in[c][i];
                 const float q = L >= 65536.0f ? x
                                 : zero        ? std::floor(x * L + (d + 0.5f)) * s
@@ -91,11 +81,7 @@ class QuantizerModel {
                 }
                 const float y = ch.held + correction;
                 out[c][i] = replacing ? y : out[c][i] + y;
-                if (started && remaining > 0.0f) {
-                    rateStep = rateStep + (rampTarget - rateStep) * coefficient;
-                    remaining -= 1.0f;
-                    if (remaining <= 0.0f) rateStep = rampTarget;
-                }
+                rate.step();
             }
         }
         started = started || frames > 0;
@@ -107,14 +93,10 @@ class QuantizerModel {
         int index = 0, pending = 0;
         std::uint32_t noise;
     };
-    float stepFor(float v) const {
-        const float e = std::exp(4.6051702f * v);
-        return 1.0f / (fs / (e * 200.0f + e * 200.0f));
-    }
-
-    float fs, coefficient, length;
+    float fs;
+    ModelGlide rate; // the hold clock's step
     float values[5] = {0.4f, 0.0f, 0.4f, 0.0f, 0.0f};
-    float levels = 0.0f, rateStep = 0.0f, rampTarget = 0.0f, remaining = 0.0f, jitter = 0.0f, dither = 0.0f;
+    float levels = 0.0f, jitter = 0.0f, dither = 0.0f;
     bool started = false;
     Channel channels[2] = {{}, {}};
 };
@@ -146,37 +128,36 @@ TEST(QuantizerAudio, MatchesTheModelBitForBit) {
 // restarted by a reset: two instances on two threads give what one gives
 // alone, and so do a suspend and resume and another block size.
 TEST(QuantizerAudio, NoiseIsPerInstanceAndRepeatable) {
-    auto render = [](std::vector<float>& out, std::size_t blockFrames, bool twice) {
+    auto render = [](std::size_t blockFrames, int passes) {
         TestHost host("Quantizer");
         host.setParam(1, 0.8f);
         host.setParam(3, 1.0f);
         host.start(44100.0f);
-        for (int pass = 0; pass < (twice ? 2 : 1); ++pass) {
+        std::vector<float> out;
+        for (int pass = 0; pass < passes; ++pass) {
             host.suspend();
             host.resume();
-            out.assign(4000, 0.0f);
-            for (std::size_t i = 0; i < out.size(); ++i)
-                out[i] = 0.3f * std::sin(0.01f * static_cast<float>(i));
-            for (std::size_t at = 0; at < out.size(); at += blockFrames) {
-                const auto end =
-                    out.begin() + static_cast<std::ptrdiff_t>(std::min(at + blockFrames, out.size()));
-                std::vector<float> l(out.begin() + static_cast<std::ptrdiff_t>(at), end), r(l);
-                host.processReplacing(l, r);
-                std::copy(l.begin(), l.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+            out.clear();
+            for (std::size_t at = 0; at < 4000; at += blockFrames) {
+                std::vector<float> left(blockFrames);
+                for (std::size_t i = 0; i < blockFrames; ++i)
+                    left[i] = 0.3f * std::sin(0.01f * static_cast<float>(at + i));
+                std::vector<float> right = left;
+                host.processReplacing(left, right);
+                out.insert(out.end(), left.begin(), left.end());
             }
         }
+        return out;
     };
-    std::vector<float> alone, first, second, repeated, otherBlocks;
-    render(alone, 512, false);
-    std::thread a([&] { render(first, 512, false); }), b([&] { render(second, 512, false); });
+    const std::vector<float> alone = render(500, 1);
+    std::vector<float> first, second;
+    std::thread a([&] { first = render(500, 1); }), b([&] { second = render(500, 1); });
     a.join();
     b.join();
-    render(repeated, 512, true);
-    render(otherBlocks, 77, false);
     EXPECT_EQ(first, alone);
     EXPECT_EQ(second, alone);
-    EXPECT_EQ(repeated, alone);
-    EXPECT_EQ(otherBlocks, alone);
+    EXPECT_EQ(render(500, 2), alone);
+    EXPECT_EQ(render(125, 1), alone);
 }
 
 } // namespace

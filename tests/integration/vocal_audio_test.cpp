@@ -21,25 +21,13 @@ const float kVowels[5][5][3] = {
 class VocalModel {
   public:
     explicit VocalModel(float sampleRate) : fs(sampleRate) {
-        coefficient = 1.0f - std::pow(0.01f, 1.0f / (0.5f * (fs * 0.0625f)));
-        length = std::floor(-4.6051702f / std::log(1.0f - coefficient)) + 1.0f;
         for (int i = 0; i < 3; ++i)
-            setParam(i, i == 0 ? 0.5f : i == 1 ? 0.5f : 0.0f);
+            setParam(i, i == 2 ? 0.0f : 0.5f);
     }
 
     void setParam(int index, float hostValue) {
-        float v = hostValue;
-        if (index == 0) {
-            v = -1.0f + 2.0f * hostValue;
-            v = std::fabs(v) * (0.28125f * v);
-        }
-        Glide& g = glides[index];
-        if (!started || g.value == v) {
-            g = {v, v, 0.0f};
-        } else if (g.remaining <= 0.0f || g.target != v) {
-            g.target = v;
-            g.remaining = length;
-        }
+        const float frequency = -1.0f + 2.0f * hostValue;
+        glides[index].set(index == 0 ? std::fabs(frequency) * (0.28125f * frequency) : hostValue, started);
     }
 
     void run(const float* const in[2], float* const out[2], int frames, bool replacing) {
@@ -52,17 +40,16 @@ class VocalModel {
             const int v = static_cast<int>(std::floor(x));
             const float f = x - static_cast<float>(v);
             for (int k = 0; k < 5; ++k) {
+                // Frequency, q = frequency / bandwidth and amplitude, blended.
                 float field[3];
                 for (int j = 0; j < 3; ++j) {
-                    const float* a = kVowels[v][k];
-                    const float* b = kVowels[v + 1][k];
-                    const float fa = j == 0   ? a[0]
-                                     : j == 1 ? a[0] / a[1]
-                                              : static_cast<float>(std::pow(10.0, a[2] / 20.0));
-                    const float fb = j == 0   ? b[0]
-                                     : j == 1 ? b[0] / b[1]
-                                              : static_cast<float>(std::pow(10.0, b[2] / 20.0));
-                    field[j] = fa + (fb - fa) * f;
+                    auto value = [&](const float* e) {
+                        return j == 0   ? e[0]
+                               : j == 1 ? e[0] / e[1]
+                                        : static_cast<float>(std::pow(10.0, e[2] / 20.0));
+                    };
+                    const float a = value(kVowels[v][k]), b = value(kVowels[v + 1][k]);
+                    field[j] = a + (b - a) * f;
                 }
                 const float hz = field[0] * pitch;
                 const float fc = hz < 20.0f ? 20.0f : std::min(0.499f * fs, hz);
@@ -89,21 +76,15 @@ class VocalModel {
                     out[c][i] = replacing ? y : out[c][i] + y;
                 }
             started = true;
-            for (Glide& gl : glides)
-                if (gl.remaining > 0.0f) {
-                    gl.value = gl.value + (gl.target - gl.value) * coefficient;
-                    gl.remaining -= 1.0f;
-                    if (gl.remaining <= 0.0f) gl.value = gl.target;
-                }
+            for (ModelGlide& gl : glides)
+                gl.step();
         }
     }
 
   private:
-    struct Glide {
-        float value, target, remaining;
-    };
-    float fs, coefficient, length;
-    Glide glides[3] = {}; // key, resonance, phoneme position
+    float fs;
+    // Key, resonance and vowel position, stepped once per control block of 16 samples.
+    ModelGlide glides[3] = {{0.5f, fs / 16.0f}, {0.5f, fs / 16.0f}, {0.5f, fs / 16.0f}};
     bool started = false;
     float g[5] = {}, damping[5] = {}, amplitude[5] = {};
     float state[2][5][2] = {};

@@ -13,6 +13,33 @@
 
 namespace quor::test {
 
+// A quantity the effects glide: set at once until the effect has processed
+// audio, then one-pole steps over a fixed length that end exactly on the target.
+struct ModelGlide {
+    float value = 0.0f, target = 0.0f, remaining = 0.0f;
+    float coefficient = 0.0f, length = 0.0f;
+
+    ModelGlide(float seconds, float stepsPerSecond) {
+        coefficient = 1.0f - std::pow(0.01f, 1.0f / (seconds * stepsPerSecond));
+        length = std::floor(-4.6051702f / std::log(1.0f - coefficient)) + 1.0f;
+    }
+    void set(float v, bool live) {
+        if (!live || value == v) {
+            value = target = v;
+            remaining = 0.0f;
+        } else if (remaining <= 0.0f || target != v) {
+            target = v;
+            remaining = length;
+        }
+    }
+    void step() {
+        if (remaining <= 0.0f) return;
+        value = value + (target - value) * coefficient;
+        remaining -= 1.0f;
+        if (remaining <= 0.0f) value = target;
+    }
+};
+
 // frames of audio, replacing or accumulating; a parameter change (host value
 // 0..1) before it when param >= 0.
 struct ModelBlock {
