@@ -59,22 +59,21 @@ bool validRate(float hz) {
 
 // Uniform 15-bit values: a 32-bit linear congruential generator (the C
 // standard's example constants), bits 16 to 30. Each channel of each instance
-// draws its own stream, so instances never disturb each other and the noise
-// depends only on the frames since the last reset, not on block sizes.
+// draws its own stream, seeded the same at every reset, so instances never
+// disturb each other and the noise depends only on the frames since the last
+// reset, not on block sizes.
 class NoiseSource {
   public:
     NoiseSource() = default;
-    explicit NoiseSource(std::uint32_t seedValue) : seed(seedValue), state(seedValue) {}
+    explicit NoiseSource(std::uint32_t seed) : state(seed) {}
     // One value mapped to [-1, 1).
     float next() {
         state = state * 1103515245u + 12345u;
         const auto n = static_cast<float>(static_cast<std::int32_t>((state >> 16) & 0x7FFFu)) * 3.05185e-5f;
         return 2.0f * n - 1.0f;
     }
-    void restart() { state = seed; }
 
   private:
-    std::uint32_t seed = 1;
     std::uint32_t state = 1;
 };
 
