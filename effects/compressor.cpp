@@ -1,0 +1,227 @@
+// Compressor: a feedback compressor without look-ahead. The detector sees
+// the input level times the current gain, so a steady level x settles where
+// gain = 1 / (1 + k x); "Threshold" sets k so that a full-scale input settles
+// at the threshold. Mode B scales each gain step by the gain itself, so a
+// deeply compressed signal recovers slowly at first. Threshold changes glide
+// over 200 ms.
+#include "dsp/param_smoother.h"
+#include "effects/effects.h"
+#include "framework/display.h"
+#include "framework/effect.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace quor {
+
+namespace {
+
+enum CompressorParam {
+    kAttack,
+    kRelease,
+    kThreshold,
+    kMix,
+    kGain,
+    kMode,
+    kSideChain,
+    kStereoLink,
+    kCompressorParamCount
+};
+
+const ParamInfo kCompressorParams[kCompressorParamCount] = {
+    {"Attack", 0.0f, 1.0f, 0, 0.0f},     {"Release", 0.0f, 1.0f, 0, 0.5f},
+    {"Threshold", 0.0f, 1.0f, 0, 1.0f},  {"Mix", 0.0f, 1.0f, 0, 1.0f},
+    {"Gain", 0.0f, 1.0f, 0, 0.0f},       {"Mode", 0.0f, 1.0f, 1, 0.0f},
+    {"Side-chain", 0.0f, 1.0f, 1, 0.0f}, {"Stereo-link", 0.0f, 1.0f, 1, 0.0f},
+};
+
+constexpr float kThresholdGlideSeconds = 0.2f;
+constexpr std::int32_t kSmoothedQuantities = 9;
+constexpr std::int32_t kChunkFrames = 64; // frames whose threshold trajectory is computed at once
+
+float cube(float p) {
+    return p * p * p;
+}
+float attackSeconds(float p, bool modeB) {
+    return modeB ? 0.4999f * cube(p) + 0.0001f : 1.499f * cube(p) + 0.001f;
+}
+float releaseSeconds(float p, bool modeB) {
+    return modeB ? 1.4975f * cube(p) + 0.0025f : 2.995f * cube(p) + 0.005f;
+}
+float makeupDb(float p) {
+    return p * 48.0f;
+}
+
+// The gain covers all but 1 % of its way in the given time.
+float approachCoefficient(float seconds, float sampleRate) {
+    return 1.0f - std::pow(0.01f, 1.0f / (seconds * sampleRate));
+}
+
+// The k of gain = 1 / (1 + k x) that settles a full-scale input at the
+// threshold (k is close to 1 / threshold - 1).
+float compressionFactorFor(float p) {
+    const float threshold = std::pow(10.0f, ((p * -0.999f) + 1.0f) * -48.0f / 20.0f);
+    return -1.0f / ((1.0f - 1.0f / ((1.0f - threshold) + 1e-10f)) + 1e-10f);
+}
+
+// One step of the gain g towards 1 / (1 + k x) at detector level x.
+template <bool ModeB> inline float nextGain(float g, float x, float k, float attackCoef, float releaseCoef) {
+    const float t = 1.0f - (x * g) * k;
+    const float d = (std::fabs(t) + t) * 0.5f - g; // max(t, 0) - g
+    const float step = ModeB ? g * d : d;
+    return g + step * (d < 0.0f ? attackCoef : releaseCoef);
+}
+
+class Compressor final : public HostedEffect {
+  public:
+    Compressor()
+        : HostedEffect("Compressor", kCompressorParams, kCompressorParamCount),
+          smoother(kSmoothedQuantities) {
+        numInputs = 4;
+    }
+
+    void clear() override {}
+    // Audio thread. The threshold glide goes on.
+    void reset() override { gain[0] = gain[1] = 1.0f; }
+
+    void sampleRateChanged() override { updateCoefficients(); }
+
+    void parameterChanged(std::int32_t index) override {
+        const float p = values[index];
+        switch (index) {
+        case kMix:
+            wet = p;
+            dry = 1.0f - p;
+            break;
+        case kGain:
+            makeup = std::pow(10.0f, makeupDb(p) / 20.0f);
+            break;
+        case kSideChain:
+        case kStereoLink:
+            break; // read while processing
+        default:
+            updateCoefficients();
+        }
+    }
+
+    // Control thread copy: values only. The time texts switch to mode B
+    // above 0.5, processing above 0.
+    void formatValue(std::int32_t index, char* text, std::int32_t maxLength) override {
+        const float p = values[index];
+        const bool modeBText = values[kMode] > 0.5f;
+        switch (index) {
+        case kAttack:
+            formatTime(attackSeconds(p, modeBText), text);
+            break;
+        case kRelease:
+            formatTime(releaseSeconds(p, modeBText), text);
+            break;
+        case kThreshold:
+            std::sprintf(text, "%.1f dB", static_cast<double>(1.0f - p) * -48.0);
+            break;
+        case kGain:
+            std::sprintf(text, "+%.1f dB", static_cast<double>(makeupDb(p)));
+            break;
+        case kMode:
+            std::sprintf(text, "%s", p > 0.0f ? "B" : "A");
+            break;
+        default:
+            HostedEffect::formatValue(index, text, maxLength);
+        }
+    }
+
+    // Audio thread.
+    void process(AudioBuffers& buffers, bool replacing) override {
+        if (buffers.frames <= 0) return;
+        const bool sideChain = values[kSideChain] > 0.0f;
+        const float* detector[2];
+        for (std::int32_t c = 0; c < 2; ++c)
+            detector[c] = sideChain && buffers.inputs[c + 2] ? buffers.inputs[c + 2] : buffers.inputs[c];
+        const bool linked = values[kStereoLink] > 0.0f;
+        if (values[kMode] > 0.0f)
+            linked ? run<true, true>(buffers, detector, replacing)
+                   : run<true, false>(buffers, detector, replacing);
+        else
+            linked ? run<false, true>(buffers, detector, replacing)
+                   : run<false, false>(buffers, detector, replacing);
+        smoother.markActive();
+    }
+
+  private:
+    void updateCoefficients() {
+        const float fs = sampleRate;
+        smoother.configure(kThresholdGlideSeconds, fs);
+        const bool modeB = values[kMode] > 0.0f;
+        attackCoef = approachCoefficient(attackSeconds(values[kAttack], modeB), fs);
+        releaseCoef = approachCoefficient(releaseSeconds(values[kRelease], modeB), fs);
+        smoother.setTarget(&compressionFactor, compressionFactorFor(values[kThreshold]));
+    }
+
+    // Both channels advance side by side. Every channel sees the same
+    // threshold trajectory, taken once per chunk from the smoother, which
+    // afterwards has advanced by exactly the block. Unlinked channels are
+    // independent, so this equals running one channel after the other.
+    template <bool ModeB, bool Linked>
+    void run(AudioBuffers& buffers, const float* const* detector, bool replacing) {
+        const float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
+        float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
+        const float wetGain = wet, dryGain = dry, makeupGain = makeup;
+        const float attack = attackCoef, release = releaseCoef;
+        float g0 = gain[0], g1 = gain[1];
+        float k[kChunkFrames];
+        for (std::int32_t start = 0; start < buffers.frames; start += kChunkFrames) {
+            const std::int32_t n = std::min(kChunkFrames, buffers.frames - start);
+            fillThresholdTrajectory(k, n);
+            for (std::int32_t j = 0; j < n; ++j) {
+                const std::int32_t i = start + j;
+                const float x0 = in[0][i], x1 = in[1][i]; // read before the writes: in place is allowed
+                if (Linked) {
+                    const float level = std::max(std::fabs(detector[0][i]), std::fabs(detector[1][i]));
+                    g0 = nextGain<ModeB>(g0, level, k[j], attack, release);
+                    g1 = g0;
+                } else {
+                    const float d0 = std::fabs(detector[0][i]), d1 = std::fabs(detector[1][i]);
+                    g0 = nextGain<ModeB>(g0, d0, k[j], attack, release);
+                    g1 = nextGain<ModeB>(g1, d1, k[j], attack, release);
+                }
+                const float y0 = ((x0 * wetGain) * g0) * makeupGain + dryGain * x0;
+                const float y1 = ((x1 * wetGain) * g1) * makeupGain + dryGain * x1;
+                out[0][i] = replacing ? y0 : y0 + out[0][i];
+                out[1][i] = replacing ? y1 : y1 + out[1][i];
+            }
+        }
+        gain[0] = g0;
+        gain[1] = g1;
+    }
+
+    // k before each of the next n samples, advancing the smoother after each.
+    void fillThresholdTrajectory(float* k, std::int32_t n) {
+        if (smoother.activeRamps() == 0) {
+            std::fill(k, k + n, compressionFactor);
+            return;
+        }
+        smoother.markActive();
+        for (std::int32_t j = 0; j < n; ++j) {
+            k[j] = compressionFactor;
+            smoother.advance();
+        }
+    }
+
+    float attackCoef = 0.0f;
+    float releaseCoef = 0.0f;
+    float compressionFactor = 0.0f; // k, smoothed
+    float makeup = 0.0f;            // linear
+    float wet = 0.0f;
+    float dry = 0.0f;
+    float gain[2] = {1.0f, 1.0f};
+    ParamSmoother smoother;
+};
+
+} // namespace
+
+HostedEffect* createCompressor() {
+    return new Compressor;
+}
+
+} // namespace quor
