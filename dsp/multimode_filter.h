@@ -42,7 +42,6 @@ class MultimodeFilter {
     float gain() const { return g; }
     float targetGain() const { return gTarget; }
     float damping() const { return dampingValue; }
-    bool saturating() const { return saturate; }
 
   private:
     template <bool Saturate>

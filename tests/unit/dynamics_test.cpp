@@ -70,13 +70,6 @@ TEST(MultimodeFilter, CutoffLimitsDampingAndRamp) {
             EXPECT_NEAR(filter.damping(), row.damping, 1e-4f) << row.resonance;
         }
     }
-    filter.setSampleRate(192000.0f);
-    filter.cutoff = 0.5f; // forces a new cut-off: the top is no longer limited
-    filter.updateControl();
-    filter.cutoff = 1.0f;
-    filter.updateControl();
-    EXPECT_NEAR(filter.cutoffHz(), 2.0f * noteZeroHz() * std::exp2(128.0f / 12.0f), 1.0f);
-
     // The gain ramps over one control block of 16; a shorter block leaves the
     // ramp unfinished and the next update jumps to the target.
     std::vector<float> left(16, 0.0f), right(16, 0.0f);
@@ -93,21 +86,6 @@ TEST(MultimodeFilter, CutoffLimitsDampingAndRamp) {
     EXPECT_LT(filter.gain(), filter.targetGain());
     filter.updateControl();
     EXPECT_EQ(filter.gain(), filter.targetGain());
-    EXPECT_FALSE(filter.saturating());
-
-    // At Resonance 1 an impulse rings on at a level the clipped band-pass bounds.
-    filter.resonance = 1.0f;
-    filter.reset();
-    float peak = 0.0f;
-    for (int block = 0; block < 400; ++block) {
-        left.assign(16, block == 0 ? 1.0f : 0.0f);
-        filter.updateControl();
-        filter.process(io, io, 16, true);
-        for (float y : left)
-            if (block >= 300) peak = std::max(peak, std::fabs(y));
-    }
-    EXPECT_GT(peak, 0.1f);
-    EXPECT_LT(peak, 4.0f);
 }
 
 std::unique_ptr<HostedEffect> make(const char* name) {
