@@ -443,5 +443,40 @@ TEST(DynamicsAudio, FollowerMatchesItsModel) {
          {96000.0f, {{8, 1.0f}, {0, 0.3f}, {3, 0.1f}, {5, 0.2f}}, false, {7, 0.0f}}});
 }
 
+// Texts that follow curves or switch points of their own.
+TEST(DynamicsAudio, DisplayTexts) {
+    const struct {
+        const char* effect;
+        std::vector<std::pair<int, float>> settings; // normalised
+        int index;
+        const char* text;
+    } rows[] = {
+        {"Limiter", {}, 0, "4.96 ms"},
+        {"Limiter", {}, 1, "21.0 ms"},
+        {"Limiter", {{2, 1.0f}}, 2, "1.00 s"},
+        {"Limiter", {{3, 0.5f}}, 3, "-24.0 dB"},
+        {"Limiter", {{5, 0.5f}}, 5, "+24.0 dB"},
+        {"Compressor", {{5, 0.3f}}, 5, "B"},                 // processing switches above 0 ...
+        {"Compressor", {{5, 0.3f}, {0, 1.0f}}, 0, "1.50 s"}, // ... the time texts above 0.5
+        {"Compressor", {{5, 1.0f}, {1, 1.0f}}, 1, "1.50 s"},
+        {"Gate", {}, 0, "-19.2 dB"},
+        {"Gate", {}, 1, "-4.8 dB"},
+        {"Gate", {}, 7, "-inf"},
+        {"Gate", {{7, 0.5f}}, 7, "-30.0 dB"},
+        {"Gate", {{3, 0.7f}}, 3, "On"},
+        {"Gate", {{6, 1.0f}}, 6, "2.00 s"},
+        {"Follower", {{4, 0.0f}}, 4, "Off"},
+        {"Follower", {{8, 1.0f}}, 8, "x4"},
+        {"Follower", {{0, 0.0f}}, 0, "-100%"},
+        {"Follower", {}, 5, "1.26 s"},
+    };
+    for (const auto& row : rows) {
+        TestHost host(row.effect);
+        for (auto [i, x] : row.settings)
+            host.setParam(i, x);
+        EXPECT_EQ(host.paramDisplay(row.index), row.text) << row.effect << " " << row.index;
+    }
+}
+
 } // namespace
 } // namespace quor::test
