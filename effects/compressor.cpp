@@ -68,7 +68,9 @@ float compressionFactorFor(float p) {
 // One step of the gain g towards 1 / (1 + k x) at detector level x.
 template <bool ModeB> inline float nextGain(float g, float x, float k, float attackCoef, float releaseCoef) {
     const float t = 1.0f - (x * g) * k;
-    const float d = (std::fabs(t) + t) * 0.5f - g; // max(t, 0) - g
+    // max(t, 0) - g: the same bits as (|t| + t) * 0.5 - g, since doubling and
+    // halving are exact here.
+    const float d = std::max(t, 0.0f) - g;
     const float step = ModeB ? g * d : d;
     return g + step * (d < 0.0f ? attackCoef : releaseCoef);
 }
@@ -159,53 +161,60 @@ class Compressor final : public HostedEffect {
     }
 
     // Both channels advance side by side. Every channel sees the same
-    // threshold trajectory, taken once per chunk from the smoother, which
-    // afterwards has advanced by exactly the block. Unlinked channels are
-    // independent, so this equals running one channel after the other.
+    // threshold trajectory, taken from the smoother chunk by chunk while it
+    // glides; afterwards the smoother has advanced by exactly the block.
+    // Unlinked channels are independent, so this equals running one channel
+    // after the other.
     template <bool ModeB, bool Linked>
     void run(AudioBuffers& buffers, const float* const* detector, bool replacing) {
-        const float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
-        float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
+        float k[kChunkFrames];
+        for (std::int32_t start = 0; start < buffers.frames;) {
+            if (smoother.activeRamps() == 0) {
+                const float steady = compressionFactor;
+                runFrames<ModeB, Linked>(
+                    buffers, detector, start, buffers.frames - start,
+                    [steady](std::int32_t) { return steady; }, replacing);
+                return;
+            }
+            const std::int32_t n = std::min(kChunkFrames, buffers.frames - start);
+            smoother.markActive();
+            for (std::int32_t j = 0; j < n; ++j) {
+                k[j] = compressionFactor; // k before each sample, advanced after it
+                smoother.advance();
+            }
+            runFrames<ModeB, Linked>(
+                buffers, detector, start, n, [&k](std::int32_t j) { return k[j]; }, replacing);
+            start += n;
+        }
+    }
+
+    template <bool ModeB, bool Linked, class Factor>
+    void runFrames(AudioBuffers& buffers, const float* const* detector, std::int32_t start, std::int32_t n,
+                   Factor factorAt, bool replacing) {
+        const float* in[2] = {buffers.inputs[0] + start, buffers.inputs[1] + start};
+        float* out[2] = {buffers.outputs[0] + start, buffers.outputs[1] + start};
+        const float* d[2] = {detector[0] + start, detector[1] + start};
         const float wetGain = wet, dryGain = dry, makeupGain = makeup;
         const float attack = attackCoef, release = releaseCoef;
         float g0 = gain[0], g1 = gain[1];
-        float k[kChunkFrames];
-        for (std::int32_t start = 0; start < buffers.frames; start += kChunkFrames) {
-            const std::int32_t n = std::min(kChunkFrames, buffers.frames - start);
-            fillThresholdTrajectory(k, n);
-            for (std::int32_t j = 0; j < n; ++j) {
-                const std::int32_t i = start + j;
-                const float x0 = in[0][i], x1 = in[1][i]; // read before the writes: in place is allowed
-                if (Linked) {
-                    const float level = std::max(std::fabs(detector[0][i]), std::fabs(detector[1][i]));
-                    g0 = nextGain<ModeB>(g0, level, k[j], attack, release);
-                    g1 = g0;
-                } else {
-                    const float d0 = std::fabs(detector[0][i]), d1 = std::fabs(detector[1][i]);
-                    g0 = nextGain<ModeB>(g0, d0, k[j], attack, release);
-                    g1 = nextGain<ModeB>(g1, d1, k[j], attack, release);
-                }
-                const float y0 = ((x0 * wetGain) * g0) * makeupGain + dryGain * x0;
-                const float y1 = ((x1 * wetGain) * g1) * makeupGain + dryGain * x1;
-                out[0][i] = replacing ? y0 : y0 + out[0][i];
-                out[1][i] = replacing ? y1 : y1 + out[1][i];
+        for (std::int32_t i = 0; i < n; ++i) {
+            const float x0 = in[0][i], x1 = in[1][i]; // read before the writes: in place is allowed
+            const float k = factorAt(i);
+            if (Linked) {
+                g0 =
+                    nextGain<ModeB>(g0, std::max(std::fabs(d[0][i]), std::fabs(d[1][i])), k, attack, release);
+                g1 = g0;
+            } else {
+                g0 = nextGain<ModeB>(g0, std::fabs(d[0][i]), k, attack, release);
+                g1 = nextGain<ModeB>(g1, std::fabs(d[1][i]), k, attack, release);
             }
+            const float y0 = ((x0 * wetGain) * g0) * makeupGain + dryGain * x0;
+            const float y1 = ((x1 * wetGain) * g1) * makeupGain + dryGain * x1;
+            out[0][i] = replacing ? y0 : y0 + out[0][i];
+            out[1][i] = replacing ? y1 : y1 + out[1][i];
         }
         gain[0] = g0;
         gain[1] = g1;
-    }
-
-    // k before each of the next n samples, advancing the smoother after each.
-    void fillThresholdTrajectory(float* k, std::int32_t n) {
-        if (smoother.activeRamps() == 0) {
-            std::fill(k, k + n, compressionFactor);
-            return;
-        }
-        smoother.markActive();
-        for (std::int32_t j = 0; j < n; ++j) {
-            k[j] = compressionFactor;
-            smoother.advance();
-        }
     }
 
     float attackCoef = 0.0f;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace quor {
 
@@ -79,29 +80,25 @@ inline float countDown(float counter, float step) {
     return step < counter ? counter - step : 0.0f;
 }
 
-// One sample of one channel at detector level x; returns the gain.
-inline float gateStep(GateChannel& s, float x, const GateCoefficients& k) {
+// One sample of one channel at detector level x; returns the gain. Written
+// without branches on the gate state: the decisions become selects.
+template <bool Invert> inline float gateStep(GateChannel& s, float x, const GateCoefficients& k) {
     float delta = x - s.envelope;
     if (delta <= 0.0f) delta *= k.envelopeRelease; // instant rise
     s.envelope += delta;
     s.minOpenCounter = countDown(s.minOpenCounter, k.minOpenStep);
     const bool wasOpen = s.isOpen;
-    float threshold = k.closeThreshold;
-    if (!wasOpen) {
-        threshold = k.openThreshold;
-        s.closeHoldCounter = countDown(s.closeHoldCounter, k.closeHoldStep);
-    }
-    const float margin = s.envelope - threshold;
+    // The hold after closing runs down only while the gate is closed.
+    const float heldClose = countDown(s.closeHoldCounter, k.closeHoldStep);
+    s.closeHoldCounter = wasOpen ? s.closeHoldCounter : heldClose;
+    const float margin = s.envelope - (wasOpen ? k.closeThreshold : k.openThreshold);
     const bool nowOpen = s.minOpenCounter > 0.0f || margin > 0.0f;
     s.isOpen = nowOpen;
-    bool on = true;
-    if (wasOpen || (s.minOpenCounter <= 0.0f && margin <= 0.0f)) {
-        on = s.closeHoldCounter > 0.0f || nowOpen;
-    } else { // a closed gate opens
+    if (!wasOpen && nowOpen) { // a closed gate opens
         s.minOpenCounter = 1.0f;
         s.closeHoldCounter = 1.0f;
     }
-    if (k.invert) on = !on;
+    const bool on = (s.closeHoldCounter > 0.0f || nowOpen) != Invert;
     s.gain += ((on ? kOpenTarget : k.floorGain) - s.gain) * (on ? k.attackCoef : k.releaseCoef);
     s.gain = std::min(s.gain, 1.0f);
     return s.gain;
@@ -196,14 +193,30 @@ class Gate final : public HostedEffect {
         const float* detector[2];
         for (std::int32_t c = 0; c < 2; ++c)
             detector[c] = sideChain && in[c + 2] ? in[c + 2] : in[c];
-        if (values[kStereoLink] > 0.5f)
-            run<true>(buffers, detector, replacing);
+        const bool linked = values[kStereoLink] > 0.5f;
+        if (coef.invert)
+            linked ? run<true, true>(buffers, detector, replacing)
+                   : run<false, true>(buffers, detector, replacing);
         else
-            run<false>(buffers, detector, replacing);
+            linked ? run<true, false>(buffers, detector, replacing)
+                   : run<false, false>(buffers, detector, replacing);
     }
 
   private:
-    template <bool Linked> void run(AudioBuffers& buffers, const float* const* detector, bool replacing) {
+    // Linked channels hear the same level, so once their states agree (as
+    // after a reset) they stay equal: one state then serves both.
+    template <bool Linked, bool Invert>
+    void run(AudioBuffers& buffers, const float* const* detector, bool replacing) {
+        if (Linked && sameState(channel[0], channel[1])) {
+            runFrames<true, Invert, true>(buffers, detector, replacing);
+            channel[1] = channel[0];
+        } else {
+            runFrames<Linked, Invert, false>(buffers, detector, replacing);
+        }
+    }
+
+    template <bool Linked, bool Invert, bool Shared>
+    void runFrames(AudioBuffers& buffers, const float* const* detector, bool replacing) {
         const float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
         float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
         const GateCoefficients k = coef;
@@ -212,13 +225,21 @@ class Gate final : public HostedEffect {
             float level0 = std::fabs(detector[0][i]), level1 = std::fabs(detector[1][i]);
             if (Linked) level0 = level1 = std::max(level0, level1);
             const float x0 = in[0][i], x1 = in[1][i]; // read before the writes: in place is allowed
-            const float y0 = x0 * gateStep(s0, level0, k) * k.makeup;
-            const float y1 = x1 * gateStep(s1, level1, k) * k.makeup;
+            const float gain0 = gateStep<Invert>(s0, level0, k);
+            const float gain1 = Shared ? gain0 : gateStep<Invert>(s1, level1, k);
+            const float y0 = x0 * gain0 * k.makeup;
+            const float y1 = x1 * gain1 * k.makeup;
             out[0][i] = replacing ? y0 : y0 + out[0][i];
             out[1][i] = replacing ? y1 : y1 + out[1][i];
         }
         channel[0] = s0;
         channel[1] = s1;
+    }
+
+    static bool sameState(const GateChannel& a, const GateChannel& b) {
+        const auto same = [](float u, float v) { return std::memcmp(&u, &v, sizeof u) == 0; };
+        return same(a.envelope, b.envelope) && same(a.minOpenCounter, b.minOpenCounter) &&
+               same(a.closeHoldCounter, b.closeHoldCounter) && same(a.gain, b.gain) && a.isOpen == b.isOpen;
     }
 
     GateCoefficients coef;

@@ -139,8 +139,8 @@ inline void computeGain(GainState& s, float x, const LimiterCoefficients& k) {
 }
 
 // The output factor of a gain: (gain * makeup)^ratio. It is recomputed only
-// when the gain moves (a steady or held gain costs no logarithm). Ratio 0
-// gives exactly 1, also for a gain of 0, where the logarithm would make 0 * inf.
+// when the gain moves, so a steady or held gain costs no logarithm; at ratio
+// 0 it is exactly 1.
 struct GainFactor {
     float ratio;
     float makeup;
