@@ -13,6 +13,10 @@
 #include <cmath>
 #include <cstdio>
 
+#if defined(__SSE__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 namespace quor {
 
 namespace {
@@ -65,15 +69,32 @@ float compressionFactorFor(float p) {
     return -1.0f / ((1.0f - 1.0f / ((1.0f - threshold) + 1e-10f)) + 1e-10f);
 }
 
-// One step of the gain g towards 1 / (1 + k x) at detector level x.
+// One step of the gain g towards 1 / (1 + k x) at detector level x:
+// t = 1 - (x g) k; d = max(t, 0) - g; g += (B ? g d : d) * (d < 0 ? attack : release).
+// With noise the sign of d flips from sample to sample, so the SSE form
+// keeps every decision a select: max(t, 0) is one instruction (it keeps a
+// NaN, and the sign of a zero t that it may keep changes no step), and both
+// candidate gains are formed before the sign of d picks one.
+#if defined(__SSE__) || defined(__x86_64__)
+template <bool ModeB>
+inline float nextGain(float gain, float x, float k, float attackCoef, float releaseCoef) {
+    const __m128 g = _mm_set_ss(gain);
+    const __m128 t = _mm_sub_ss(_mm_set_ss(1.0f), _mm_mul_ss(_mm_mul_ss(_mm_set_ss(x), g), _mm_set_ss(k)));
+    const __m128 d = _mm_sub_ss(_mm_max_ss(_mm_setzero_ps(), t), g);
+    const __m128 step = ModeB ? _mm_mul_ss(g, d) : d;
+    const __m128 falling = _mm_add_ss(g, _mm_mul_ss(step, _mm_set_ss(attackCoef)));
+    const __m128 rising = _mm_add_ss(g, _mm_mul_ss(step, _mm_set_ss(releaseCoef)));
+    const __m128 isFalling = _mm_cmplt_ss(d, _mm_setzero_ps());
+    return _mm_cvtss_f32(_mm_or_ps(_mm_and_ps(isFalling, falling), _mm_andnot_ps(isFalling, rising)));
+}
+#else
 template <bool ModeB> inline float nextGain(float g, float x, float k, float attackCoef, float releaseCoef) {
     const float t = 1.0f - (x * g) * k;
-    // max(t, 0) - g: the same bits as (|t| + t) * 0.5 - g, since doubling and
-    // halving are exact here.
-    const float d = std::max(t, 0.0f) - g;
+    const float d = (std::fabs(t) + t) * 0.5f - g;
     const float step = ModeB ? g * d : d;
     return g + step * (d < 0.0f ? attackCoef : releaseCoef);
 }
+#endif
 
 class Compressor final : public HostedEffect {
   public:
