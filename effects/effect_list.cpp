@@ -9,8 +9,12 @@ namespace quor {
 // Clipper, Reverb, Gate, Follower, Vocal, Compressor, Multiplier; an effect
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
+    registry.registerEffect("Limiter", createLimiter);
     registry.registerEffect("Tremolo", createTremolo);
     registry.registerEffect("Reverb", createReverb);
+    registry.registerEffect("Gate", createGate);
+    registry.registerEffect("Follower", createFollower);
+    registry.registerEffect("Compressor", createCompressor);
 }
 
 } // namespace quor

@@ -6,7 +6,11 @@ namespace quor {
 
 class HostedEffect;
 
+HostedEffect* createLimiter();
 HostedEffect* createTremolo();
 HostedEffect* createReverb();
+HostedEffect* createGate();
+HostedEffect* createFollower();
+HostedEffect* createCompressor();
 
 } // namespace quor
