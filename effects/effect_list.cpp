@@ -10,7 +10,10 @@ namespace quor {
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("Tremolo", createTremolo);
+    registry.registerEffect("Rectifier", createRectifier);
+    registry.registerEffect("Clipper", createClipper);
     registry.registerEffect("Reverb", createReverb);
+    registry.registerEffect("Multiplier", createMultiplier);
 }
 
 } // namespace quor

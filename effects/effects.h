@@ -7,6 +7,9 @@ namespace quor {
 class HostedEffect;
 
 HostedEffect* createTremolo();
+HostedEffect* createRectifier();
+HostedEffect* createClipper();
 HostedEffect* createReverb();
+HostedEffect* createMultiplier();
 
 } // namespace quor
