@@ -4,6 +4,7 @@
 // so the dry part passes them too.
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
+#include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "framework/effect.h"
 
@@ -135,7 +136,7 @@ class Clipper final : public HostedEffect {
         float* out0 = buffers.outputs[0];
         float* out1 = buffers.outputs[1];
         const float top = threshold, bottom = -threshold, gain = clipGain;
-        HalfbandOversampler os0 = oversamplers[0], os1 = oversamplers[1];
+        StereoHalfband halfband(oversamplers);
         for (std::int32_t i = 0; i < buffers.frames; ++i) {
             const float dry = mix.dryGain(), wet = mix.wetGain();
             const auto shape = [=](float u) {
@@ -145,11 +146,7 @@ class Clipper final : public HostedEffect {
             const float x0 = in0[i], x1 = in1[i]; // read both before writing: buffers may be shared
             float y0, y1;
             if (kOversampled) {
-                float a0, b0, a1, b1;
-                os0.upsample(x0, a0, b0);
-                os1.upsample(x1, a1, b1);
-                y0 = os0.downsample(shape(a0), shape(b0));
-                y1 = os1.downsample(shape(a1), shape(b1));
+                halfband.process(x0, x1, shape, y0, y1);
             } else {
                 y0 = shape(x0);
                 y1 = shape(x1);
@@ -163,8 +160,7 @@ class Clipper final : public HostedEffect {
             }
             mix.next();
         }
-        oversamplers[0] = os0;
-        oversamplers[1] = os1;
+        halfband.store(oversamplers);
     }
 
     HalfbandOversampler oversamplers[2];

@@ -7,6 +7,7 @@
 #include "dsp/dry_wet_mix.h"
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
+#include "dsp/stereo_halfband.h"
 #include "dsp/tone_filter_pair.h"
 #include "effects/effects.h"
 #include "framework/effect.h"
@@ -256,7 +257,7 @@ class Multiplier final : public HostedEffect {
     void run(AudioBuffers& buffers, bool replacing, Controls controls) {
         constexpr std::int32_t kChunkFrames = 128;
         constexpr std::int32_t kValuesPerFrame = kOversampled ? 4 : 2;
-        // Per frame: channel 0, then 1, each with its two sub-samples when oversampled.
+        // Per frame: channel 0, then 1; oversampled, both first sub-samples, then both second ones.
         float curveValues[kChunkFrames * kValuesPerFrame];
         float outputGains[kChunkFrames];
 
@@ -270,7 +271,7 @@ class Multiplier final : public HostedEffect {
         float phase1 = lfoPhase + 0.0f;
         if (phase1 >= 1.0f) phase1 = phase1 - 1.0f;
         ToneFilterPair pre = preTone, post = tone;
-        HalfbandOversampler os0 = oversamplers[0], os1 = oversamplers[1];
+        StereoHalfband halfband(oversamplers);
 
         for (std::int32_t first = 0; first < buffers.frames; first += kChunkFrames) {
             const std::int32_t n = std::min(kChunkFrames, buffers.frames - first);
@@ -289,8 +290,9 @@ class Multiplier final : public HostedEffect {
                                  now.phaseBias * biasScale + pre.process(1, in1[i]) * now.drive;
                 float* v = curveValues + i * kValuesPerFrame;
                 if (kOversampled) {
-                    os0.upsample(s0, v[0], v[1]);
-                    os1.upsample(s1, v[2], v[3]);
+                    const FloatLanes subSamples = halfband.upsample(s0, s1);
+                    for (int lane = 0; lane < 4; ++lane)
+                        v[lane] = subSamples[lane];
                 } else {
                     v[0] = s0;
                     v[1] = s1;
@@ -312,8 +314,8 @@ class Multiplier final : public HostedEffect {
             // Down-sampling, post-tone and mix.
             for (std::int32_t i = 0; i < n; ++i) {
                 const float* v = curveValues + i * kValuesPerFrame;
-                const float w0 = kOversampled ? os0.downsample(v[0], v[1]) : v[0];
-                const float w1 = kOversampled ? os1.downsample(v[2], v[3]) : v[1];
+                float w0 = v[0], w1 = v[1];
+                if (kOversampled) halfband.downsample(FloatLanes{v[0], v[1], v[2], v[3]}, w0, w1);
                 const float x0 = in0[i], x1 = in1[i]; // read both before writing: buffers may be shared
                 const float y0 = x0 * dry + post.process(0, w0) * wet * outputGains[i];
                 const float y1 = x1 * dry + post.process(1, w1) * wet * outputGains[i];
@@ -325,8 +327,7 @@ class Multiplier final : public HostedEffect {
         lfoPhase = phase1; // the channel without the lead
         preTone = pre;
         tone = post;
-        oversamplers[0] = os0;
-        oversamplers[1] = os1;
+        halfband.store(oversamplers);
     }
 
     float lfoPhase = 0.0f;     // cycles, [0, 1)

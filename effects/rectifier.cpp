@@ -4,6 +4,7 @@
 // twofold oversampling runs the rectifier between the half-band filters.
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
+#include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "framework/effect.h"
 
@@ -119,18 +120,14 @@ class Rectifier final : public HostedEffect {
         float* out0 = buffers.outputs[0];
         float* out1 = buffers.outputs[1];
         const float p = polarity;
-        HalfbandOversampler os0 = oversamplers[0], os1 = oversamplers[1];
+        StereoHalfband halfband(oversamplers);
         for (std::int32_t i = 0; i < buffers.frames; ++i) {
             const float k = d.get();
             const auto rectify = [p, k](float u) { return (std::fabs(u) * p - u) * k + u; };
             const float x0 = in0[i], x1 = in1[i]; // read both before writing: buffers may be shared
             float y0, y1;
             if (kOversampled) {
-                float a0, b0, a1, b1;
-                os0.upsample(x0, a0, b0);
-                os1.upsample(x1, a1, b1);
-                y0 = os0.downsample(rectify(a0), rectify(b0));
-                y1 = os1.downsample(rectify(a1), rectify(b1));
+                halfband.process(x0, x1, rectify, y0, y1);
             } else {
                 y0 = rectify(x0);
                 y1 = rectify(x1);
@@ -144,8 +141,7 @@ class Rectifier final : public HostedEffect {
             }
             d.next();
         }
-        oversamplers[0] = os0;
-        oversamplers[1] = os1;
+        halfband.store(oversamplers);
     }
 
     HalfbandOversampler oversamplers[2];
