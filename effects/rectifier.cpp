@@ -89,7 +89,7 @@ class Rectifier final : public HostedEffect {
     }
 
     // Audio thread. Both channels run frame by frame: they see the same depth
-    // trajectory either way, and their filter chains overlap.
+    // trajectory either way, and their half-band recursions share vector lanes.
     void process(AudioBuffers& buffers, bool replacing) override {
         if (buffers.frames <= 0) return;
         smoother.markActive();
