@@ -43,10 +43,11 @@ TEST(ShaperEffects, UnusableRatesAndStoredValuesLeaveTheOutputDefined) {
         // Until it has a rate the Multiplier passes audio through and its
         // state stands still, so afterwards it plays as if nothing happened.
         const bool passesWithoutRate = std::string(fx->name) == "Multiplier";
+        const std::int32_t oversample = fx->paramCount == 3 ? 2 : 3; // the Rectifier has three parameters
         for (HostedEffect* f : {fx.get(), fresh.get()}) {
             f->applyDefaults();
-            f->values[3] = 1.0f; // oversampling on (the Rectifier's Polarity stays positive)
-            f->parameterChanged(3);
+            f->values[oversample] = 1.0f;
+            f->parameterChanged(oversample);
         }
         fresh->setSampleRate(44100.0f);
         Block(*fresh, 0);
