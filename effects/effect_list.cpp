@@ -11,10 +11,13 @@ namespace quor {
 void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("Limiter", createLimiter);
     registry.registerEffect("Tremolo", createTremolo);
+    registry.registerEffect("Rectifier", createRectifier);
+    registry.registerEffect("Clipper", createClipper);
     registry.registerEffect("Reverb", createReverb);
     registry.registerEffect("Gate", createGate);
     registry.registerEffect("Follower", createFollower);
     registry.registerEffect("Compressor", createCompressor);
+    registry.registerEffect("Multiplier", createMultiplier);
 }
 
 } // namespace quor

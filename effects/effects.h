@@ -8,9 +8,12 @@ class HostedEffect;
 
 HostedEffect* createLimiter();
 HostedEffect* createTremolo();
+HostedEffect* createRectifier();
+HostedEffect* createClipper();
 HostedEffect* createReverb();
 HostedEffect* createGate();
 HostedEffect* createFollower();
 HostedEffect* createCompressor();
+HostedEffect* createMultiplier();
 
 } // namespace quor
