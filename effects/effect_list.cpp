@@ -9,10 +9,17 @@ namespace quor {
 // Clipper, Reverb, Gate, Follower, Vocal, Compressor, Multiplier; an effect
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
+    registry.registerEffect("Limiter", createLimiter);
     registry.registerEffect("Tremolo", createTremolo);
+    registry.registerEffect("Rectifier", createRectifier);
     registry.registerEffect("Quantizer", createQuantizer);
+    registry.registerEffect("Clipper", createClipper);
     registry.registerEffect("Reverb", createReverb);
+    registry.registerEffect("Gate", createGate);
+    registry.registerEffect("Follower", createFollower);
     registry.registerEffect("Vocal", createVocal);
+    registry.registerEffect("Compressor", createCompressor);
+    registry.registerEffect("Multiplier", createMultiplier);
 }
 
 } // namespace quor

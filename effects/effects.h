@@ -6,9 +6,16 @@ namespace quor {
 
 class HostedEffect;
 
+HostedEffect* createLimiter();
 HostedEffect* createTremolo();
+HostedEffect* createRectifier();
 HostedEffect* createQuantizer();
+HostedEffect* createClipper();
 HostedEffect* createReverb();
+HostedEffect* createGate();
+HostedEffect* createFollower();
 HostedEffect* createVocal();
+HostedEffect* createCompressor();
+HostedEffect* createMultiplier();
 
 } // namespace quor
