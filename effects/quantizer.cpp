@@ -174,6 +174,9 @@ const ResidualByPosition kResidual; // built while the library loads
 // invInc is 1 / the frame's clock step.
 // h points at the frame's quantized input, h[-1] to h[-3] the ones before.
 __attribute__((noinline)) HoldState holdEvents(HoldState s, float invInc, const float* h, float* correction) {
+    // A clock no valid setting produces (an infinite or NaN step) holds still
+    // instead of interpolating at a meaningless position.
+    if (!std::isfinite(s.phase)) return HoldState{0.0f, s.held};
     for (std::int32_t events = 0; s.phase >= 1.0f && events < kMaxHoldEventsPerFrame; ++events) {
         s.phase = s.phase - 1.0f;
         // t: the fraction of the frame by which the event lies before the
@@ -208,9 +211,9 @@ __attribute__((noinline)) HoldState holdEvents(HoldState s, float invInc, const 
         }
         s.held = v;
     }
-    // A clock that no valid setting drives this far (or a non-finite one)
-    // restarts within its period instead of running on.
-    if (!(s.phase < 1.0f)) s.phase = std::isfinite(s.phase) ? s.phase - std::floor(s.phase) : 0.0f;
+    // A clock that no valid setting drives this far restarts within its
+    // period instead of running on.
+    if (!(s.phase < 1.0f)) s.phase = s.phase - std::floor(s.phase);
     return s;
 }
 
