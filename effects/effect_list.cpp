@@ -9,6 +9,7 @@ namespace quor {
 // Clipper, Reverb, Gate, Follower, Vocal, Compressor, Multiplier; an effect
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
+    registry.registerEffect("RC Filter", createRcFilter);
     registry.registerEffect("Tremolo", createTremolo);
     registry.registerEffect("Reverb", createReverb);
 }

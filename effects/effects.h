@@ -6,6 +6,7 @@ namespace quor {
 
 class HostedEffect;
 
+HostedEffect* createRcFilter();
 HostedEffect* createTremolo();
 HostedEffect* createReverb();
 
