@@ -11,6 +11,7 @@ namespace quor {
 void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("RC Filter", createRcFilter);
     registry.registerEffect("Tremolo", createTremolo);
+    registry.registerEffect("Phaser", createPhaser);
     registry.registerEffect("Reverb", createReverb);
 }
 

@@ -8,6 +8,7 @@ class HostedEffect;
 
 HostedEffect* createRcFilter();
 HostedEffect* createTremolo();
+HostedEffect* createPhaser();
 HostedEffect* createReverb();
 
 } // namespace quor
