@@ -12,6 +12,7 @@ void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("RC Filter", createRcFilter);
     registry.registerEffect("Tremolo", createTremolo);
     registry.registerEffect("Phaser", createPhaser);
+    registry.registerEffect("mDelay", createMDelay);
     registry.registerEffect("Reverb", createReverb);
 }
 

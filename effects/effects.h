@@ -9,6 +9,7 @@ class HostedEffect;
 HostedEffect* createRcFilter();
 HostedEffect* createTremolo();
 HostedEffect* createPhaser();
+HostedEffect* createMDelay();
 HostedEffect* createReverb();
 
 } // namespace quor

@@ -1,0 +1,385 @@
+#include "effects/mdelay.h"
+
+#include "dsp/dry_wet_mix.h"
+#include "effects/effects.h"
+#include "effects/pass_through.h"
+#include "framework/display.h"
+#include "framework/numeric.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace quor {
+
+namespace {
+
+const ParamInfo kMDelayParams[kMDelayParamCount] = {
+    {"Left", 0.0f, 1.0f, 0, 0.33f},   {"Right", 0.0f, 1.0f, 0, 0.36f},   {"Feedback", 0.0f, 1.0f, 0, 0.33f},
+    {"Low-cut", 0.0f, 1.0f, 0, 0.0f}, {"High-cut", 0.0f, 1.0f, 0, 1.0f}, {"Mode", 0.0f, 2.0f, 1, 0.0f},
+    {"Mix", 0.0f, 1.0f, 0, 0.5f},     {"Rate", 0.0f, 1.0f, 0, 0.33f},    {"Depth", 0.0f, 1.0f, 0, 0.1f},
+    {"Width", 0.0f, 1.0f, 0, 0.5f},   {"Shape", 0.0f, 1.0f, 0, 0.5f},
+};
+
+const ParamGroup kMDelayGroups[] = {
+    {"Delay", 0, kMDelayLeft},
+    {"Mod", 1, kMDelayRate},
+    {nullptr, 0, kMDelayParamCount},
+};
+
+const char* const kRoutingNames[3] = {"Normal", "Cross", "Ping-pong"};
+
+constexpr float kGlideSeconds = 0.5f;
+constexpr std::int32_t kSmootherCapacity = 12;
+constexpr std::int32_t kMinLineSize = 65536;
+constexpr std::int32_t kMaxLineSize = 2097152;
+
+float delaySecondsFor(float v) {
+    return std::pow(v, 3.0f);
+}
+float lowCutHzFor(float v) {
+    return std::pow(v, 4.0f) * 11998.0f + 2.0f;
+}
+float highCutHzFor(float v) {
+    return std::pow(v, 3.0f) * 19980.0f + 20.0f;
+}
+
+// The shaped triangle of the LFO: 1 at p = 0, 0 at p = 0.5; shape 0 is a
+// plain triangle, 1 sine-like, -1 sharp-peaked.
+float shapedTriangle(float p, float s) {
+    const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f;
+    return (s + 1.0f - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
+}
+
+class Storage final : public DeferredPackage {
+  public:
+    std::unique_ptr<float[]> buffer[2];
+    std::int32_t size = 0;
+};
+
+} // namespace
+
+std::int32_t mdelayLineSize(float sampleRate) {
+    std::int32_t size = kMinLineSize;
+    while (static_cast<float>(size) < 2.0f * sampleRate && size < kMaxLineSize)
+        size *= 2;
+    return size;
+}
+
+MDelay::MDelay()
+    : HostedEffect("mDelay", kMDelayParams, kMDelayParamCount, kMDelayGroups, 3),
+      smoother(kSmootherCapacity) {}
+
+std::unique_ptr<DeferredPackage> MDelay::prepareDeferred(const DeferredRequest& request) {
+    if (!(request.sampleRate > 0.0f)) return nullptr;
+    const std::int32_t size = mdelayLineSize(request.sampleRate);
+    if (size == preparedSize) return nullptr;
+    try {
+        std::unique_ptr<Storage> storage(new Storage);
+        for (auto& buffer : storage->buffer)
+            buffer.reset(new float[static_cast<std::size_t>(size)]());
+        storage->size = size;
+        preparedSize = size;
+        return storage;
+    } catch (const std::bad_alloc&) {
+        return nullptr; // the lines keep their storage; the next request tries again
+    }
+}
+
+void MDelay::installDeferred(DeferredPackage& package) {
+    auto& storage = static_cast<Storage&>(package);
+    for (std::int32_t c = 0; c < 2; ++c) {
+        line[c].buffer.swap(storage.buffer[c]);
+        line[c].tapInt = 0;
+        line[c].tapFrac = 0.0f;
+    }
+    std::swap(bufferSize, storage.size);
+    bufferMask = bufferSize - 1;
+    writePos = 0;
+    writtenSteps = 0;
+}
+
+void MDelay::sampleRateChanged() {
+    if (sampleRate == 0.0f) return;
+    reset();
+    tone.setSampleRate(sampleRate);
+    smoother.configure(kGlideSeconds, sampleRate);
+    for (std::int32_t index : {kMDelayMix, kMDelayLeft, kMDelayRight, kMDelayRate, kMDelayFeedback,
+                               kMDelayDepth, kMDelayShape, kMDelayWidth})
+        parameterChanged(index);
+}
+
+void MDelay::parameterChanged(std::int32_t index) {
+    const float v = values[index];
+    const bool rateKnown = sampleRate > 0.0f;
+    switch (index) {
+    case kMDelayLeft:
+        if (rateKnown) smoother.setTarget(&leftDelay, (sampleRate + sampleRate) * delaySecondsFor(v));
+        break;
+    case kMDelayRight:
+        if (rateKnown) smoother.setTarget(&rightDelay, (sampleRate + sampleRate) * delaySecondsFor(v));
+        break;
+    case kMDelayFeedback:
+        smoother.setTarget(&feedback, 2.0f * v - 1.0f);
+        break;
+    case kMDelayLowCut:
+        tone.setLowCut(lowCutHzFor(v));
+        break;
+    case kMDelayHighCut:
+        tone.setHighCut(highCutHzFor(v));
+        break;
+    case kMDelayMode:
+        routing = truncatedInt(std::floor(v + 0.5f));
+        break;
+    case kMDelayMix: {
+        const DryWetMix mix(v);
+        smoother.setTarget(&dryGain, mix.dry);
+        smoother.setTarget(&wetGain, mix.wet);
+        break;
+    }
+    case kMDelayRate:
+        rateHz = std::pow(v, 3.0f) * 29.95f + 0.05f;
+        if (rateKnown) smoother.setTarget(&lfoIncrement, 1.0f / std::max(sampleRate / rateHz, 1.0f));
+        break;
+    case kMDelayDepth:
+        smoother.setTarget(&depth, static_cast<float>(bufferSize) * (std::pow(v, 4.0f) * 0.5f));
+        break;
+    case kMDelayWidth:
+        smoother.setTarget(&lfoWidth, v * 0.5f);
+        break;
+    case kMDelayShape:
+        smoother.setTarget(&lfoShape, 2.0f * v - 1.0f);
+        break;
+    default:
+        break;
+    }
+}
+
+// Control side; reads values only. The Rate text follows a curve of its own
+// (0.1 to 30 Hz), not the one that drives the LFO.
+void MDelay::formatValue(std::int32_t index, char* text, std::int32_t maxLength) {
+    const float v = values[index];
+    text[0] = 0;
+    switch (index) {
+    case kMDelayLeft:
+    case kMDelayRight:
+        formatTime(delaySecondsFor(v), text);
+        break;
+    case kMDelayFeedback:
+        std::sprintf(text, "%0.0f%%", static_cast<double>((2.0f * v - 1.0f) * 100.0f));
+        break;
+    case kMDelayLowCut:
+        formatFrequency(lowCutHzFor(v), text);
+        break;
+    case kMDelayHighCut:
+        formatFrequency(highCutHzFor(v), text);
+        break;
+    case kMDelayMode: {
+        const std::int32_t shown = truncatedInt(v);
+        if (shown >= 0 && shown <= 2) std::sprintf(text, "%s", kRoutingNames[shown]);
+        break;
+    }
+    case kMDelayRate: {
+        const float shownHz = v * v * 29.9f + 0.1f;
+        if (shownHz >= 1.0f)
+            formatFrequency(shownHz, text);
+        else
+            formatTime(1.0f / shownHz, text);
+        break;
+    }
+    default:
+        HostedEffect::formatValue(index, text, maxLength);
+        break;
+    }
+}
+
+void MDelay::reset() {
+    if (writtenSteps > 0) {
+        // The written slots end at the write position.
+        const auto count = static_cast<std::size_t>(writtenSteps);
+        const auto end = static_cast<std::size_t>(writePos) + 1;
+        for (auto& l : line) {
+            float* b = l.buffer.get();
+            if (count >= end) {
+                std::memset(b, 0, end * sizeof(float));
+                const std::size_t rest = count - end;
+                std::memset(b + bufferSize - rest, 0, rest * sizeof(float));
+            } else {
+                std::memset(b + end - count, 0, count * sizeof(float));
+            }
+        }
+        writtenSteps = 0;
+    }
+    oversampler[0].clear();
+    oversampler[1].clear();
+    tone.reset();
+    smoother.flush();
+}
+
+// ---------------------------------------------------------------------------
+// Processing
+
+namespace {
+
+// Whole steps and fraction of a read position, taken modulo the line size.
+struct Tap {
+    std::int32_t whole;
+    float fraction;
+};
+
+inline Tap tapAt(float position, std::int32_t mask) {
+    const auto i = static_cast<std::int32_t>(position);
+    const float wrapped = static_cast<float>(i & mask) + (position - static_cast<float>(i));
+    const auto whole = static_cast<std::int32_t>(wrapped);
+    return {whole, wrapped - static_cast<float>(whole)};
+}
+
+// Raised-cosine interpolation between the slot `tap.whole` behind the write
+// position and the one before it; weight and sum in double precision.
+inline float readTap(const float* buffer, std::int32_t mask, std::int32_t at, Tap tap) {
+    const float p = buffer[(at - tap.whole) & mask];
+    const float q = buffer[(at - tap.whole - 1) & mask];
+    const double weight = 0.5 - 0.5 * std::cos(static_cast<double>(tap.fraction) * double{3.14159f});
+    return static_cast<float>(static_cast<double>(p) + static_cast<double>(q - p) * weight);
+}
+
+} // namespace
+
+void MDelay::process(AudioBuffers& buffers, bool replacing) {
+    if (bufferSize == 0 || !(sampleRate > 0.0f)) {
+        passThrough(buffers, replacing);
+        return;
+    }
+    // Without a glide in progress the smoothed quantities hold for the whole block.
+    const bool gliding = smoother.activeRamps() > 0;
+    switch (routing) {
+    case 0:
+        gliding ? run<0, true>(buffers, replacing) : run<0, false>(buffers, replacing);
+        break;
+    case 1:
+        gliding ? run<1, true>(buffers, replacing) : run<1, false>(buffers, replacing);
+        break;
+    case 2:
+        gliding ? run<2, true>(buffers, replacing) : run<2, false>(buffers, replacing);
+        break;
+    default:
+        return;
+    }
+    const std::int64_t written = std::int64_t{writtenSteps} + 2 * std::int64_t{buffers.frames};
+    writtenSteps = static_cast<std::int32_t>(std::min<std::int64_t>(written, bufferSize));
+}
+
+template <std::int32_t Routing, bool Gliding> void MDelay::run(AudioBuffers& buffers, bool replacing) {
+    float* const lineL = line[0].buffer.get();
+    float* const lineR = line[1].buffer.get();
+    const std::int32_t mask = bufferMask;
+    std::int32_t at = writePos;
+    float phase = lfoPhase;
+    Tap tapL{line[0].tapInt, line[0].tapFrac}, tapR{line[1].tapInt, line[1].tapFrac};
+    ToneFilterPair toneLocal = tone;
+    HalfbandOversampler os[2] = {oversampler[0], oversampler[1]};
+
+    struct Controls {
+        float dry, wet, leftDelay, rightDelay, feedback, depth, increment, shape, width;
+    };
+    const auto load = [this] {
+        return Controls{dryGain, wetGain,      leftDelay, rightDelay, feedback,
+                        depth,   lfoIncrement, lfoShape,  lfoWidth};
+    };
+    Controls k = load();
+
+    // One oversampled step of the network on (xL, xR).
+    const auto step = [&](float xL, float xR, float& yL, float& yR) {
+        const float lfoL = shapedTriangle(phase, k.shape);
+        float right = phase + k.width;
+        right = right - std::floor(right);
+        const float lfoR = shapedTriangle(right, k.shape);
+        tapL = tapAt(k.depth * lfoL + k.leftDelay, mask);
+        tapR = tapAt(lfoR * k.depth + k.rightDelay, mask);
+        phase = phase + k.increment;
+        if (phase >= 1.0f) phase = phase - 1.0f;
+        at = (at + 1) & mask;
+
+        float fL, fR;
+        if (Routing == 0) {
+            lineL[at] = xL;
+            lineR[at] = xR;
+            fL = toneLocal.process(0, readTap(lineL, mask, at, tapL));
+            fR = toneLocal.process(1, readTap(lineR, mask, at, tapR));
+            lineL[at] = lineL[at] + k.feedback * fL;
+            lineR[at] = lineR[at] + k.feedback * fR;
+        } else if (Routing == 1) {
+            lineL[at] = xR;
+            lineR[at] = xL;
+            fL = toneLocal.process(0, readTap(lineL, mask, at, tapL));
+            fR = toneLocal.process(1, readTap(lineR, mask, at, tapR));
+            lineL[at] = lineL[at] + k.feedback * fR;
+            lineR[at] = lineR[at] + k.feedback * fL;
+        } else {
+            // The left line's output goes on unfiltered into the right line;
+            // only the right line's filtered output returns to the left.
+            lineL[at] = (xL + xR) * 0.5f;
+            const float vL = readTap(lineL, mask, at, tapL);
+            lineR[at] = vL;
+            fR = toneLocal.process(1, readTap(lineR, mask, at, tapR));
+            fL = toneLocal.process(0, vL);
+            lineL[at] = lineL[at] + k.feedback * fR;
+        }
+        yL = k.dry * xL + k.wet * fL;
+        yR = k.dry * xR + k.wet * fR;
+    };
+
+    const float* inL = buffers.inputs[0];
+    const float* inR = buffers.inputs[1];
+    float* outL = buffers.outputs[0];
+    float* outR = buffers.outputs[1];
+    for (std::int32_t i = 0; i < buffers.frames; ++i) {
+        if (Gliding) k = load();
+        float aL, bL, aR, bR;
+        os[0].upsample(inL[i], aL, bL);
+        os[1].upsample(inR[i], aR, bR);
+        float pL, pR, qL, qR;
+        step(aL, aR, pL, pR);
+        step(bL, bR, qL, qR);
+        const float yL = os[0].downsample(pL, qL);
+        const float yR = os[1].downsample(pR, qR);
+        if (replacing) {
+            outL[i] = yL;
+            outR[i] = yR;
+        } else {
+            outL[i] += yL;
+            outR[i] += yR;
+        }
+        if (Gliding) {
+            smoother.markActive();
+            smoother.advance();
+        }
+    }
+    if (!Gliding && buffers.frames > 0) smoother.markActive();
+
+    writePos = at;
+    lfoPhase = phase;
+    line[0].tapInt = tapL.whole;
+    line[0].tapFrac = tapL.fraction;
+    line[1].tapInt = tapR.whole;
+    line[1].tapFrac = tapR.fraction;
+    oversampler[0] = os[0];
+    oversampler[1] = os[1];
+    for (std::int32_t c = 0; c < 2; ++c) {
+        tone.lowpassState[c] = toneLocal.lowpassState[c];
+        tone.highpassState[c] = toneLocal.highpassState[c];
+    }
+    tone.lowpassG = toneLocal.lowpassG;
+    tone.lowpassGain = toneLocal.lowpassGain;
+    tone.highpassG = toneLocal.highpassG;
+    tone.highpassGain = toneLocal.highpassGain;
+    tone.dirty = toneLocal.dirty;
+}
+
+HostedEffect* createMDelay() {
+    return new MDelay;
+}
+
+} // namespace quor
