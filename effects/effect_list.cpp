@@ -13,6 +13,7 @@ void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("Tremolo", createTremolo);
     registry.registerEffect("Phaser", createPhaser);
     registry.registerEffect("mDelay", createMDelay);
+    registry.registerEffect("Ringmod", createRingmod);
     registry.registerEffect("Reverb", createReverb);
 }
 

@@ -10,6 +10,7 @@ HostedEffect* createRcFilter();
 HostedEffect* createTremolo();
 HostedEffect* createPhaser();
 HostedEffect* createMDelay();
+HostedEffect* createRingmod();
 HostedEffect* createReverb();
 
 } // namespace quor
