@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace quor {
 
@@ -40,6 +41,22 @@ class ToneFilterPair {
         float& hp = highpassState[channel];
         const float l = (highpassG * v + hp) * highpassGain;
         hp = (v - l) * highpassG + l;
+        return v - l;
+    }
+
+    // One sample of each channel, channel c in lane c of a two-float vector
+    // type (vector_size(8)); each lane is filtered exactly as process would.
+    template <typename Pair> Pair processBoth(Pair x) {
+        if (dirty) recompute();
+        Pair lp, hp;
+        std::memcpy(&lp, lowpassState, sizeof lp);
+        std::memcpy(&hp, highpassState, sizeof hp);
+        const Pair v = (lowpassG * x + lp) * lowpassGain;
+        lp = (x - v) * lowpassG + v;
+        const Pair l = (highpassG * v + hp) * highpassGain;
+        hp = (v - l) * highpassG + l;
+        std::memcpy(lowpassState, &lp, sizeof lp);
+        std::memcpy(highpassState, &hp, sizeof hp);
         return v - l;
     }
 

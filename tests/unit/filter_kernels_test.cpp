@@ -13,11 +13,6 @@
 namespace quor {
 namespace {
 
-float fromBits(std::uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
 std::uint32_t bitsOf(float f) {
     std::uint32_t bits;
     std::memcpy(&bits, &f, sizeof bits);
@@ -70,12 +65,7 @@ TEST(ToneFilterPair, RecomputesLazilyAndKeepsChannelsApart) {
     EXPECT_EQ(tone.highpassG, PrewarpGain(100.0f, 96000.0f));
 }
 
-// The up-sampler's branches and the down-sampler, with the coefficients
-// given by their single-precision bit patterns.
-const std::uint32_t kUpBits[2][3] = {{0x3CDA2D08u, 0x3E6A2878u, 0x3F18ABB4u},
-                                     {0x3DD62E0Au, 0x3EC95183u, 0x3F58F66Au}};
-const std::uint32_t kDownBits[2] = {0x3E1A4000u, 0xBEC8FE00u};
-
+// The up-sampler's branches and the down-sampler, section by section.
 struct ChainModel {
     float z[8] = {};
     float section(int k, float u, float c) {
@@ -84,16 +74,23 @@ struct ChainModel {
         return y;
     }
     float operator()(float x) {
-        float branch[2];
-        for (int b = 0; b < 2; ++b) {
-            branch[b] = x;
-            for (int k = 0; k < 3; ++k)
-                branch[b] = section(3 * b + k, branch[b], fromBits(kUpBits[b][k]));
+        float a = x, b = x;
+        for (int k = 0; k < 3; ++k) {
+            a = section(k, a, kHalfbandUpA[k]);
+            b = section(3 + k, b, kHalfbandUpB[k]);
         }
-        return 0.5f * (section(6, branch[0], fromBits(kDownBits[0])) +
-                       section(7, branch[1], fromBits(kDownBits[1])));
+        return 0.5f * (section(6, a, kHalfbandDownA) + section(7, b, kHalfbandDownB));
     }
 };
+
+TEST(HalfbandOversampler, CoefficientBits) {
+    const float* coefficients[8] = {&kHalfbandUpA[0], &kHalfbandUpA[1], &kHalfbandUpA[2], &kHalfbandUpB[0],
+                                    &kHalfbandUpB[1], &kHalfbandUpB[2], &kHalfbandDownA,  &kHalfbandDownB};
+    const std::uint32_t bits[8] = {0x3CDA2D08u, 0x3E6A2878u, 0x3F18ABB4u, 0x3DD62E0Au,
+                                   0x3EC95183u, 0x3F58F66Au, 0x3E1A4000u, 0xBEC8FE00u};
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(bitsOf(*coefficients[k]), bits[k]) << k;
+}
 
 TEST(HalfbandOversampler, ImpulseResponseBitForBit) {
     HalfbandOversampler chain;
@@ -135,6 +132,32 @@ TEST(HalfbandOversampler, ImpulseResponseBitForBit) {
         float a, b;
         chain.upsample(0.0f, a, b);
         ASSERT_EQ(chain.downsample(a, b), 0.0f);
+    }
+}
+
+// The two-channel forms compute, lane by lane, what the one-channel forms do.
+TEST(StereoKernels, MatchTheirOneChannelForms) {
+    StereoHalfbandOversampler stereo;
+    HalfbandOversampler left, right;
+    ToneFilterPair pair, single;
+    for (ToneFilterPair* t : {&pair, &single}) {
+        t->setSampleRate(44100.0f);
+        t->setHighCut(3000.0f);
+        t->setLowCut(200.0f);
+    }
+    for (int n = 0; n < 500; ++n) {
+        const StereoPair x = {std::sin(0.1f * static_cast<float>(n)), n % 7 == 0 ? 1.0f : -0.25f};
+        StereoPair a, b;
+        stereo.upsample(x, a, b);
+        float aL, bL, aR, bR;
+        left.upsample(x[0], aL, bL);
+        right.upsample(x[1], aR, bR);
+        ASSERT_TRUE(a[0] == aL && a[1] == aR && b[0] == bL && b[1] == bR) << n;
+        const StereoPair y = stereo.downsample(a * 0.5f, b);
+        ASSERT_TRUE(y[0] == left.downsample(aL * 0.5f, bL) && y[1] == right.downsample(aR * 0.5f, bR)) << n;
+        const StereoPair f = pair.processBoth(x);
+        ASSERT_EQ(f[0], single.process(0, x[0])) << n;
+        ASSERT_EQ(f[1], single.process(1, x[1])) << n;
     }
 }
 
