@@ -2,6 +2,7 @@
 
 #include "dsp/dry_wet_mix.h"
 #include "effects/effects.h"
+#include "effects/mdelay_taps.h"
 #include "effects/pass_through.h"
 #include "framework/display.h"
 #include "framework/numeric.h"
@@ -90,11 +91,8 @@ std::unique_ptr<DeferredPackage> MDelay::prepareDeferred(const DeferredRequest& 
 
 void MDelay::installDeferred(DeferredPackage& package) {
     auto& storage = static_cast<Storage&>(package);
-    for (std::int32_t c = 0; c < 2; ++c) {
-        line[c].buffer.swap(storage.buffer[c]);
-        line[c].tapInt = 0;
-        line[c].tapFrac = 0.0f;
-    }
+    line[0].swap(storage.buffer[0]);
+    line[1].swap(storage.buffer[1]);
     std::swap(bufferSize, storage.size);
     bufferMask = bufferSize - 1;
     writePos = 0;
@@ -201,7 +199,7 @@ void MDelay::reset() {
         const auto count = static_cast<std::size_t>(writtenSteps);
         const auto end = static_cast<std::size_t>(writePos) + 1;
         for (auto& l : line) {
-            float* b = l.buffer.get();
+            float* b = l.get();
             if (count >= end) {
                 std::memset(b, 0, end * sizeof(float));
                 const std::size_t rest = count - end;
@@ -212,40 +210,13 @@ void MDelay::reset() {
         }
         writtenSteps = 0;
     }
-    oversampler[0].clear();
-    oversampler[1].clear();
+    oversampler.clear();
     tone.reset();
     smoother.flush();
 }
 
 // ---------------------------------------------------------------------------
 // Processing
-
-namespace {
-
-// Whole steps and fraction of a read position, taken modulo the line size.
-struct Tap {
-    std::int32_t whole;
-    float fraction;
-};
-
-inline Tap tapAt(float position, std::int32_t mask) {
-    const auto i = static_cast<std::int32_t>(position);
-    const float wrapped = static_cast<float>(i & mask) + (position - static_cast<float>(i));
-    const auto whole = static_cast<std::int32_t>(wrapped);
-    return {whole, wrapped - static_cast<float>(whole)};
-}
-
-// Raised-cosine interpolation between the slot `tap.whole` behind the write
-// position and the one before it; weight and sum in double precision.
-inline float readTap(const float* buffer, std::int32_t mask, std::int32_t at, Tap tap) {
-    const float p = buffer[(at - tap.whole) & mask];
-    const float q = buffer[(at - tap.whole - 1) & mask];
-    const double weight = 0.5 - 0.5 * std::cos(static_cast<double>(tap.fraction) * double{3.14159f});
-    return static_cast<float>(static_cast<double>(p) + static_cast<double>(q - p) * weight);
-}
-
-} // namespace
 
 void MDelay::process(AudioBuffers& buffers, bool replacing) {
     if (bufferSize == 0 || !(sampleRate > 0.0f)) {
@@ -267,20 +238,20 @@ void MDelay::process(AudioBuffers& buffers, bool replacing) {
     default:
         return;
     }
+    if (buffers.frames > 0) smoother.markActive();
     const std::int64_t written = std::int64_t{writtenSteps} + 2 * std::int64_t{buffers.frames};
     writtenSteps = static_cast<std::int32_t>(std::min<std::int64_t>(written, bufferSize));
 }
 
+// The block runs in chunks, each in two passes. The first computes what does
+// not depend on the audio: the smoothed controls frame by frame, and for
+// every oversampled step the LFO and both read positions with their
+// interpolation weights, many steps at a time. The second runs the audio
+// through the oversampler, the lines, the tone filters and the feedback, step
+// by step, the two channels side by side in the lanes of one vector.
 template <std::int32_t Routing, bool Gliding> void MDelay::run(AudioBuffers& buffers, bool replacing) {
-    float* const lineL = line[0].buffer.get();
-    float* const lineR = line[1].buffer.get();
-    const std::int32_t mask = bufferMask;
-    std::int32_t at = writePos;
-    float phase = lfoPhase;
-    Tap tapL{line[0].tapInt, line[0].tapFrac}, tapR{line[1].tapInt, line[1].tapFrac};
-    ToneFilterPair toneLocal = tone;
-    HalfbandOversampler os[2] = {oversampler[0], oversampler[1]};
-
+    constexpr std::int32_t kChunk = 64;
+    constexpr std::int32_t kSteps = 2 * kChunk;
     struct Controls {
         float dry, wet, leftDelay, rightDelay, feedback, depth, increment, shape, width;
     };
@@ -289,84 +260,112 @@ template <std::int32_t Routing, bool Gliding> void MDelay::run(AudioBuffers& buf
                         depth,   lfoIncrement, lfoShape,  lfoWidth};
     };
     Controls k = load();
+    // Per frame while gliding.
+    float dryAt[kChunk], wetAt[kChunk], feedbackAt[kChunk];
+    // Per step; zeroed, since a short chunk leaves steps its pass reads but never sets.
+    float phaseAt[kSteps] = {};
+    float shapeAt[kSteps] = {}, widthAt[kSteps] = {}, depthAt[kSteps] = {}, leftAt[kSteps] = {},
+          rightAt[kSteps] = {};
+    StepTaps<kSteps> taps;
 
-    // One oversampled step of the network on (xL, xR).
-    const auto step = [&](float xL, float xR, float& yL, float& yR) {
-        const float lfoL = shapedTriangle(phase, k.shape);
-        float right = phase + k.width;
-        right = right - std::floor(right);
-        const float lfoR = shapedTriangle(right, k.shape);
-        tapL = tapAt(k.depth * lfoL + k.leftDelay, mask);
-        tapR = tapAt(lfoR * k.depth + k.rightDelay, mask);
-        phase = phase + k.increment;
-        if (phase >= 1.0f) phase = phase - 1.0f;
-        at = (at + 1) & mask;
-
-        float fL, fR;
-        if (Routing == 0) {
-            lineL[at] = xL;
-            lineR[at] = xR;
-            fL = toneLocal.process(0, readTap(lineL, mask, at, tapL));
-            fR = toneLocal.process(1, readTap(lineR, mask, at, tapR));
-            lineL[at] = lineL[at] + k.feedback * fL;
-            lineR[at] = lineR[at] + k.feedback * fR;
-        } else if (Routing == 1) {
-            lineL[at] = xR;
-            lineR[at] = xL;
-            fL = toneLocal.process(0, readTap(lineL, mask, at, tapL));
-            fR = toneLocal.process(1, readTap(lineR, mask, at, tapR));
-            lineL[at] = lineL[at] + k.feedback * fR;
-            lineR[at] = lineR[at] + k.feedback * fL;
-        } else {
-            // The left line's output goes on unfiltered into the right line;
-            // only the right line's filtered output returns to the left.
-            lineL[at] = (xL + xR) * 0.5f;
-            const float vL = readTap(lineL, mask, at, tapL);
-            lineR[at] = vL;
-            fR = toneLocal.process(1, readTap(lineR, mask, at, tapR));
-            fL = toneLocal.process(0, vL);
-            lineL[at] = lineL[at] + k.feedback * fR;
-        }
-        yL = k.dry * xL + k.wet * fL;
-        yR = k.dry * xR + k.wet * fR;
-    };
+    float* const lineL = line[0].get();
+    float* const lineR = line[1].get();
+    const std::int32_t mask = bufferMask;
+    std::int32_t at = writePos;
+    float phase = lfoPhase;
+    ToneFilterPair toneLocal = tone;
+    StereoHalfbandOversampler os = oversampler;
 
     const float* inL = buffers.inputs[0];
     const float* inR = buffers.inputs[1];
     float* outL = buffers.outputs[0];
     float* outR = buffers.outputs[1];
-    for (std::int32_t i = 0; i < buffers.frames; ++i) {
-        if (Gliding) k = load();
-        float aL, bL, aR, bR;
-        os[0].upsample(inL[i], aL, bL);
-        os[1].upsample(inR[i], aR, bR);
-        float pL, pR, qL, qR;
-        step(aL, aR, pL, pR);
-        step(bL, bR, qL, qR);
-        const float yL = os[0].downsample(pL, qL);
-        const float yR = os[1].downsample(pR, qR);
-        if (replacing) {
-            outL[i] = yL;
-            outR[i] = yR;
-        } else {
-            outL[i] += yL;
-            outR[i] += yR;
+    for (std::int32_t from = 0; from < buffers.frames; from += kChunk) {
+        const std::int32_t frames = std::min(kChunk, buffers.frames - from);
+        for (std::int32_t i = 0; i < frames; ++i) {
+            if (Gliding) {
+                k = load();
+                dryAt[i] = k.dry;
+                wetAt[i] = k.wet;
+                feedbackAt[i] = k.feedback;
+            }
+            for (std::int32_t s = 2 * i; s < 2 * i + 2; ++s) {
+                phaseAt[s] = phase;
+                if (Gliding) {
+                    shapeAt[s] = k.shape;
+                    widthAt[s] = k.width;
+                    depthAt[s] = k.depth;
+                    leftAt[s] = k.leftDelay;
+                    rightAt[s] = k.rightDelay;
+                }
+                phase = phase + k.increment;
+                if (phase >= 1.0f) phase = phase - 1.0f;
+            }
+            if (Gliding) {
+                smoother.markActive();
+                smoother.advance();
+            }
         }
-        if (Gliding) {
-            smoother.markActive();
-            smoother.advance();
+        // Whole chunks of steps: lanes past the chunk's end compute values nobody reads.
+        for (std::int32_t s = 0; s < kSteps; ++s) {
+            const float shape = Gliding ? shapeAt[s] : k.shape;
+            const float depthSteps = Gliding ? depthAt[s] : k.depth;
+            const float p = phaseAt[s];
+            // p + width is not negative: truncation is its floor.
+            float right = p + (Gliding ? widthAt[s] : k.width);
+            right = right - static_cast<float>(static_cast<std::int32_t>(right));
+            taps.set(s, 0, depthSteps * shapedTriangle(p, shape) + (Gliding ? leftAt[s] : k.leftDelay), mask);
+            taps.set(s, 1, shapedTriangle(right, shape) * depthSteps + (Gliding ? rightAt[s] : k.rightDelay),
+                     mask);
+        }
+        taps.computeWeights();
+
+        // One oversampled step s of the network on x = (left, right).
+        const auto step = [&](std::int32_t s, StereoPair x) {
+            const std::int32_t i = s / 2;
+            const float fb = Gliding ? feedbackAt[i] : k.feedback;
+            at = (at + 1) & mask;
+            StereoPair f;
+            if constexpr (Routing == 2) {
+                // The left line's output goes on unfiltered into the right
+                // line; only the right line's filtered output returns to the left.
+                lineL[at] = (x[0] + x[1]) * 0.5f;
+                const float vL = taps.read(lineL, at, mask, s, 0);
+                lineR[at] = vL;
+                f = toneLocal.processBoth(StereoPair{vL, taps.read(lineR, at, mask, s, 1)});
+                lineL[at] = lineL[at] + fb * f[1];
+            } else {
+                lineL[at] = x[Routing];
+                lineR[at] = x[1 - Routing];
+                f = toneLocal.processBoth(taps.readBoth(lineL, lineR, at, mask, s));
+                lineL[at] = lineL[at] + fb * f[Routing];
+                lineR[at] = lineR[at] + fb * f[1 - Routing];
+            }
+            const float dry = Gliding ? dryAt[i] : k.dry;
+            const float wet = Gliding ? wetAt[i] : k.wet;
+            return dry * x + wet * f;
+        };
+
+        for (std::int32_t i = 0; i < frames; ++i) {
+            // Both inputs are read before either output is written: the host may process in place.
+            StereoPair a, b;
+            os.upsample(StereoPair{inL[from + i], inR[from + i]}, a, b);
+            const StereoPair p = step(2 * i, a);
+            const StereoPair q = step(2 * i + 1, b);
+            const StereoPair y = os.downsample(p, q);
+            if (replacing) {
+                outL[from + i] = y[0];
+                outR[from + i] = y[1];
+            } else {
+                outL[from + i] += y[0];
+                outR[from + i] += y[1];
+            }
         }
     }
-    if (!Gliding && buffers.frames > 0) smoother.markActive();
 
     writePos = at;
     lfoPhase = phase;
-    line[0].tapInt = tapL.whole;
-    line[0].tapFrac = tapL.fraction;
-    line[1].tapInt = tapR.whole;
-    line[1].tapFrac = tapR.fraction;
-    oversampler[0] = os[0];
-    oversampler[1] = os[1];
+    oversampler = os;
     for (std::int32_t c = 0; c < 2; ++c) {
         tone.lowpassState[c] = toneLocal.lowpassState[c];
         tone.highpassState[c] = toneLocal.highpassState[c];

@@ -57,19 +57,13 @@ class MDelay final : public HostedEffect {
 
     // Inspection (tests), between blocks.
     std::int32_t lineSize() const { return bufferSize; }
-    const float* lineData(std::int32_t c) const { return line[c].buffer.get(); }
+    const float* lineData(std::int32_t c) const { return line[c].get(); }
 
   private:
-    struct Line {
-        std::unique_ptr<float[]> buffer;
-        std::int32_t tapInt = 0; // read offset behind the write position, whole steps
-        float tapFrac = 0.0f;
-    };
-
     template <std::int32_t Routing, bool Gliding> void run(AudioBuffers& buffers, bool replacing);
 
-    Line line[2];
-    std::int32_t bufferSize = 0; // of each installed line; 0 before any storage
+    std::unique_ptr<float[]> line[2]; // left, right
+    std::int32_t bufferSize = 0;      // of each installed line; 0 before any storage
     std::int32_t bufferMask = 0;
     std::int32_t writePos = 0;     // slot of the latest write, the same in both lines
     std::int32_t writtenSteps = 0; // slots written since the last clear, at most bufferSize
@@ -90,7 +84,7 @@ class MDelay final : public HostedEffect {
     float rateHz = 0.0f;
     std::int32_t routing = 0;
     ToneFilterPair tone;
-    HalfbandOversampler oversampler[2];
+    StereoHalfbandOversampler oversampler;
     ParamSmoother smoother;
 };
 
