@@ -5,12 +5,15 @@
 // to full ring modulation.
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
+#include "dsp/stereo_pair.h"
 #include "effects/effects.h"
 #include "framework/effect.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace quor {
 
@@ -31,28 +34,37 @@ float carrierHzFor(float v) {
     return std::pow(v, 3.0f) * 15999.0f + 1.0f;
 }
 
+inline StereoQuad magnitude(StereoQuad x) {
+    typedef std::int32_t Bits __attribute__((vector_size(sizeof(StereoQuad))));
+    Bits bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits &= INT32_MAX;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
 // Carrier shaping: two soft clips u / (|u| + k) (k + 1), the first blended in
 // by m. At Timbre 0 (k = 5, m = 1) a gentle saturation, towards Timbre 1
-// (k near 0.01, m = 0) nearly square.
+// (k near 0.01, m = 0) nearly square. T: a vector of carrier values.
 struct CarrierShape {
     float k;
     float m;
     float depth;
 
     // The modulation factor for a carrier value s.
-    float gain(float s) const {
-        float w = s / (std::fabs(s) + k) * (k + 1.0f);
+    template <typename T> T gain(T s) const {
+        T w = s / (magnitude(s) + k) * (k + 1.0f);
         w = (s - w) * m + w;
-        const float shaped = w / (std::fabs(w) + k) * (k + 1.0f);
+        const T shaped = w / (magnitude(w) + k) * (k + 1.0f);
         return (shaped - 1.0f) * depth + 1.0f;
     }
 };
 
 // A phase in [-1, 1) (a cycle spans 2) to a refined, negated parabolic sine.
-inline float oscillator(float p) {
-    float t = p * 0.5f;
-    t = (8.0f - std::fabs(t) * 16.0f) * t;
-    return kOffset - ((std::fabs(t) - 1.0f) * 0.216f + 1.0f) * t;
+template <typename T> T oscillator(T p) {
+    T t = p * 0.5f;
+    t = (8.0f - magnitude(t) * 16.0f) * t;
+    return kOffset - ((magnitude(t) - 1.0f) * 0.216f + 1.0f) * t;
 }
 
 inline float stepped(float p, float increment) {
@@ -70,10 +82,8 @@ class Ringmod final : public HostedEffect {
     void reset() override {
         phase = 0.0f;
         smoother.flush();
-        for (std::int32_t c = 0; c < 2; ++c) {
-            oversampler[c].clear();
-            sideUp[c].clear();
-        }
+        oversampler.clear();
+        sideUp.clear();
     }
 
     void sampleRateChanged() override {
@@ -118,55 +128,71 @@ class Ringmod final : public HostedEffect {
     // Audio thread. A null side-chain channel falls back to the oscillator.
     void process(AudioBuffers& buffers, bool replacing) override {
         const bool sideOn = values[kSideChain] > 0.5f;
-        smoother.beginBlock();
-        const float p0 = phase;
-        for (std::int32_t c = 0; c < 2; ++c) {
-            smoother.beginChannel();
-            float p = p0;
-            if (c == 1) {
-                const float x = (halfWidth + p0) * 0.5f + 0.5f;
-                p = 2.0f * (x - std::floor(x) - 0.5f);
-            }
-            const float* side = sideOn ? buffers.inputs[2 + c] : nullptr;
-            p = side ? run<true>(buffers, c, side, p, replacing)
-                     : run<false>(buffers, c, nullptr, p, replacing);
-            if (c == 0) phase = p;
-        }
+        const float* side[2] = {sideOn ? buffers.inputs[2] : nullptr, sideOn ? buffers.inputs[3] : nullptr};
+        if (side[0] && side[1])
+            run<true, true>(buffers, side, replacing);
+        else if (side[0])
+            run<true, false>(buffers, side, replacing);
+        else if (side[1])
+            run<false, true>(buffers, side, replacing);
+        else
+            run<false, false>(buffers, side, replacing);
     }
 
   private:
-    template <bool SideChain>
-    float run(const AudioBuffers& buffers, std::int32_t c, const float* side, float p, bool replacing) {
-        const float* in = buffers.inputs[c];
-        float* out = buffers.outputs[c];
-        HalfbandOversampler os = oversampler[c];
-        HalfbandUpsampler sideOs = sideUp[c];
+    // Both channels frame by frame, each seeing the smoothed values' one
+    // trajectory: the lanes hold the left and right carriers at the frame's
+    // first sub-sample, then at its second.
+    template <bool SideL, bool SideR>
+    void run(const AudioBuffers& buffers, const float* const* side, bool replacing) {
+        // Channel 1 starts from the block's phase plus its lead.
+        const float x1 = (halfWidth + phase) * 0.5f + 0.5f;
+        float p[2] = {phase, 2.0f * (x1 - std::floor(x1) - 0.5f)};
+        StereoHalfbandOversampler os = oversampler;
+        StereoHalfbandOversampler sideOs = sideUp;
+        const float* inL = buffers.inputs[0];
+        const float* inR = buffers.inputs[1];
+        float* outL = buffers.outputs[0];
+        float* outR = buffers.outputs[1];
         for (std::int32_t i = 0; i < buffers.frames; ++i) {
             const CarrierShape shape{shapeK, shapeBlend, depth};
             const float inc = increment;
-            float a, b;
-            os.upsample(in[i] + kOffset, a, b);
-            float ga, gb;
-            if (SideChain) {
-                float sa, sb;
-                sideOs.process(side[i], sa, sb);
-                ga = shape.gain(sa + kOffset);
-                gb = shape.gain(sb + kOffset);
-                p = stepped(stepped(p, inc), inc);
-            } else {
-                ga = shape.gain(oscillator(p));
-                p = stepped(p, inc);
-                gb = shape.gain(oscillator(p));
-                p = stepped(p, inc);
+            StereoPair a, b;
+            os.upsample(StereoPair{inL[i], inR[i]} + kOffset, a, b);
+            StereoQuad carrier;
+            if (!SideL || !SideR) {
+                const float halfL = stepped(p[0], inc), halfR = stepped(p[1], inc);
+                carrier = oscillator(StereoQuad{p[0], p[1], halfL, halfR});
             }
-            const float y = os.downsample(a * ga, b * gb);
-            out[i] = replacing ? y : out[i] + y;
+            if (SideL || SideR) {
+                // A channel without side-chain feeds silence into its lanes
+                // and gets its states back after the block.
+                StereoPair sa, sb;
+                sideOs.upsample(StereoPair{SideL ? side[0][i] : 0.0f, SideR ? side[1][i] : 0.0f}, sa, sb);
+                if (SideL) carrier[0] = sa[0] + kOffset, carrier[2] = sb[0] + kOffset;
+                if (SideR) carrier[1] = sa[1] + kOffset, carrier[3] = sb[1] + kOffset;
+            }
+            for (float& q : p)
+                q = stepped(stepped(q, inc), inc);
+            const StereoQuad g = shape.gain(carrier);
+            const StereoPair y = os.downsample(a * StereoPair{g[0], g[1]}, b * StereoPair{g[2], g[3]});
+            if (replacing) {
+                outL[i] = y[0];
+                outR[i] = y[1];
+            } else {
+                outL[i] += y[0];
+                outR[i] += y[1];
+            }
             smoother.markActive();
             smoother.advance();
         }
-        oversampler[c] = os;
-        sideUp[c] = sideOs;
-        return p;
+        phase = p[0];
+        oversampler = os;
+        for (std::int32_t k = 0; k < 3; ++k) {
+            if (!SideL) sideOs.up[k][0] = sideUp.up[k][0], sideOs.up[k][2] = sideUp.up[k][2];
+            if (!SideR) sideOs.up[k][1] = sideUp.up[k][1], sideOs.up[k][3] = sideUp.up[k][3];
+        }
+        sideUp = sideOs;
     }
 
     float depth = 0.0f;     // smoothed
@@ -176,8 +202,8 @@ class Ringmod final : public HostedEffect {
     float shapeK = 0.0f;
     float shapeBlend = 0.0f;
     float phase = 0.0f; // channel 0's oscillator, in [-1, 1)
-    HalfbandOversampler oversampler[2];
-    HalfbandUpsampler sideUp[2];
+    StereoHalfbandOversampler oversampler;
+    StereoHalfbandOversampler sideUp; // its up-sampler brings the side-chain to the doubled rate
     ParamSmoother smoother;
 };
 

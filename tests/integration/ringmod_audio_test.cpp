@@ -112,13 +112,15 @@ TEST(RingmodAudio, MatchesTheModelBitForBit) {
             }
             host.start(rate);
             // Rate and depth glide; the side-chain is switched and its
-            // buffers withheld (null pointers: the oscillator takes over).
+            // buffers withheld, one or both (a null channel takes the oscillator).
             const std::vector<model::Block> blocks = {{513, true},
-                                                      {3, false, {}, false},
+                                                      {3, false, {}, 0},
                                                       {2000, true, {{0, 0.7f}, {1, 0.3f}}},
                                                       {1, false, {{4, s.empty() ? 1.0f : 0.0f}}},
-                                                      {901, true, {{2, 0.3f}, {3, 0.5f}}, false},
-                                                      {640, false, {{0, 0.1f}, {4, 1.0f}}}};
+                                                      {901, true, {{2, 0.3f}, {3, 0.5f}}, 1},
+                                                      {640, false, {{0, 0.1f}, {4, 1.0f}}, 2},
+                                                      {333, true, {}, 0},
+                                                      {300, true}};
             model::expectSameAudio(host, reference, blocks,
                                    "setting " + std::to_string(&s - settings) + " at " +
                                        std::to_string(rate));

@@ -152,7 +152,7 @@ struct Block {
     int frames;
     bool replacing;
     std::vector<std::pair<int, float>> changes = {};
-    bool sideChain = true; // side-chain buffers handed over (else null pointers)
+    int sideChain = 3; // bit c set: side-chain channel c handed over, else a null pointer
 };
 
 inline std::vector<float> testSignal(std::size_t frames, std::uint32_t seed) {
@@ -184,7 +184,8 @@ inline void expectSameAudio(const TestHost& host, Effect& reference, const std::
             in.push_back(testSignal(n, ++seed));
         std::vector<float*> inputs;
         for (int c = 0; c < fx->numInputs; ++c)
-            inputs.push_back(c < 2 || b.sideChain ? in[static_cast<std::size_t>(c)].data() : nullptr);
+            inputs.push_back(c < 2 || (b.sideChain >> (c - 2) & 1) ? in[static_cast<std::size_t>(c)].data()
+                                                                   : nullptr);
         std::vector<std::vector<float>> out(2, std::vector<float>(n)), expected;
         for (std::size_t i = 0; i < n; ++i)
             out[0][i] = out[1][i] = 0.25f * static_cast<float>(i % 5);
