@@ -7,6 +7,7 @@
 #include "dsp/param_smoother.h"
 #include "effects/effects.h"
 #include "effects/pass_through.h"
+#include "effects/phaser_coefficient.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 #include "framework/numeric.h"
@@ -66,18 +67,6 @@ float normalised(float hz, float sampleRate) {
 float shapedTriangle(float p, float s) {
     const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f;
     return (1.0f + s - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
-}
-
-// The all-pass coefficient for an LFO value, in double precision: the break
-// frequency moves exponentially from 1.2 f_lo to 1.2 f_hi, pre-warped by the
-// tangent polynomial without a clamp.
-float allpassCoefficient(float lfo, float sweepDecades, float lowNorm) {
-    const double w =
-        std::exp(double{kLn10} * sweepDecades * lfo) * lowNorm * (double{3.1415927f} * double{1.2f});
-    const double w2 = w * w;
-    const double g = ((double{0.2033f} * w2 + double{0.31755f}) * w2 + 1.0) * w;
-    const double limit = double{0.99999f};
-    return static_cast<float>(std::clamp((1.0 - g) / (g + 1.0), -limit, limit));
 }
 
 class Phaser final : public HostedEffect {
@@ -141,34 +130,52 @@ class Phaser final : public HostedEffect {
         if (p[1] > 1.0f) p[1] = p[1] - 1.0f;
         float fb[2] = {feedbackState[0], feedbackState[1]};
         float* state[2] = {allpassState, allpassState + stages};
-        // Both channels run frame by frame, each seeing the smoothed values'
-        // one trajectory, so their all-pass chains overlap.
-        for (std::int32_t i = 0; i < buffers.frames; ++i) {
-            const float x[2] = {buffers.inputs[0][i], buffers.inputs[1][i]};
-            float a[2], u[2];
-            for (std::int32_t c = 0; c < 2; ++c) {
-                a[c] = allpassCoefficient(shapedTriangle(p[c], shape), sweepRange, lowNorm);
-                u[c] = x[c] + fb[c] * feedback;
-            }
-            for (std::int32_t j = 0; j < stages; ++j)
+
+        // Chunk by chunk: first the LFO and the smoothed values of every
+        // frame; then the chains of both channels frame by frame, side by
+        // side, while the coefficients of the next frame are computed, which
+        // do not depend on the audio.
+        constexpr std::int32_t kChunk = 64;
+        float lfoAt[kChunk + 1][2] = {}, rangeAt[kChunk + 1] = {}, lowAt[kChunk + 1] = {};
+        float dryAt[kChunk], wetAt[kChunk];
+        for (std::int32_t from = 0; from < buffers.frames; from += kChunk) {
+            const std::int32_t frames = std::min(kChunk, buffers.frames - from);
+            for (std::int32_t i = 0; i < frames; ++i) {
                 for (std::int32_t c = 0; c < 2; ++c) {
-                    float& z = state[c][j];
-                    const float y = z - a[c] * u[c];
-                    z = a[c] * y + u[c];
-                    u[c] = y;
+                    lfoAt[i][c] = shapedTriangle(p[c], shape);
+                    p[c] = p[c] + inc;
+                    if (p[c] >= 1.0f) p[c] = p[c] - 1.0f;
                 }
-            for (std::int32_t c = 0; c < 2; ++c) {
-                fb[c] = u[c];
-                const float y = u[c] * wetGain + x[c] * dryGain;
-                float& out = buffers.outputs[c][i];
-                out = replacing ? y : out + y;
-                p[c] = p[c] + inc;
-                if (p[c] >= 1.0f) p[c] = p[c] - 1.0f;
+                rangeAt[i] = sweepRange;
+                lowAt[i] = lowNorm;
+                dryAt[i] = dryGain;
+                wetAt[i] = wetGain;
+                slowSmoother.markActive();
+                slowSmoother.advance();
+                fastSmoother.markActive();
+                fastSmoother.advance();
             }
-            slowSmoother.markActive();
-            slowSmoother.advance();
-            fastSmoother.markActive();
-            fastSmoother.advance();
+            float next[2];
+            phaserCoefficientPair(lfoAt[0], rangeAt[0], lowAt[0], next);
+            for (std::int32_t i = 0; i < frames; ++i) {
+                const float a[2] = {next[0], next[1]};
+                phaserCoefficientPair(lfoAt[i + 1], rangeAt[i + 1], lowAt[i + 1], next);
+                const float x[2] = {buffers.inputs[0][from + i], buffers.inputs[1][from + i]};
+                float u[2] = {x[0] + fb[0] * feedback, x[1] + fb[1] * feedback};
+                for (std::int32_t j = 0; j < stages; ++j)
+                    for (std::int32_t c = 0; c < 2; ++c) {
+                        float& z = state[c][j];
+                        const float y = z - a[c] * u[c];
+                        z = a[c] * y + u[c];
+                        u[c] = y;
+                    }
+                for (std::int32_t c = 0; c < 2; ++c) {
+                    fb[c] = u[c];
+                    const float y = u[c] * wetAt[i] + x[c] * dryAt[i];
+                    float& out = buffers.outputs[c][from + i];
+                    out = replacing ? y : out + y;
+                }
+            }
         }
         phase = p[0];
         feedbackState[0] = fb[0];
