@@ -2,6 +2,7 @@
 // trapezoidal one-pole sections in series (6 to 24 dB per octave). Each mode
 // keeps a cascade of its own, so switching modes resumes the selected
 // cascade from the state it was left in.
+#include "dsp/stereo_pair.h"
 #include "dsp/tone_filter_pair.h"
 #include "effects/effects.h"
 #include "effects/pass_through.h"
@@ -41,32 +42,27 @@ struct SectionCoefficients {
 };
 
 // High-pass output K x - G s is the input minus the low-pass output, taken
-// from the state before the update.
+// from the state before the update. Both channels run side by side in the
+// lanes of one vector.
 template <std::int32_t Sections, bool HighPass>
 void runCascade(const AudioBuffers& buffers, bool replacing, SectionCoefficients k,
                 float (&state)[2][kMaxSections]) {
     const float g = k.g, G = k.G, K = k.K;
-    float s[2][Sections];
-    for (std::int32_t c = 0; c < 2; ++c)
-        for (std::int32_t j = 0; j < Sections; ++j)
-            s[c][j] = state[c][j];
+    StereoPair s[Sections];
+    for (std::int32_t j = 0; j < Sections; ++j)
+        s[j] = StereoPair{state[0][j], state[1][j]};
     const float* inL = buffers.inputs[0];
     const float* inR = buffers.inputs[1];
     float* outL = buffers.outputs[0];
     float* outR = buffers.outputs[1];
-    // Both channels advance together so that their recursions overlap.
     for (std::int32_t i = 0; i < buffers.frames; ++i) {
-        float x[2] = {inL[i], inR[i]};
-        for (std::int32_t j = 0; j < Sections; ++j)
-            for (std::int32_t c = 0; c < 2; ++c) {
-                const float u = x[c];
-                const float l = (g * u + s[c][j]) * G;
-                if (HighPass)
-                    x[c] = K * u - G * s[c][j];
-                else
-                    x[c] = l;
-                s[c][j] = (u - l) * g + l;
-            }
+        StereoPair x = {inL[i], inR[i]};
+        for (std::int32_t j = 0; j < Sections; ++j) {
+            const StereoPair u = x;
+            const StereoPair l = (g * u + s[j]) * G;
+            x = HighPass ? K * u - G * s[j] : l;
+            s[j] = (u - l) * g + l;
+        }
         if (replacing) {
             outL[i] = x[0];
             outR[i] = x[1];
@@ -75,9 +71,10 @@ void runCascade(const AudioBuffers& buffers, bool replacing, SectionCoefficients
             outR[i] += x[1];
         }
     }
-    for (std::int32_t c = 0; c < 2; ++c)
-        for (std::int32_t j = 0; j < Sections; ++j)
-            state[c][j] = s[c][j];
+    for (std::int32_t j = 0; j < Sections; ++j) {
+        state[0][j] = s[j][0];
+        state[1][j] = s[j][1];
+    }
 }
 
 class RcFilter final : public HostedEffect {
