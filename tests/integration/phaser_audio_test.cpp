@@ -6,6 +6,7 @@ namespace quor::test {
 namespace {
 
 const int kStages[8] = {2, 4, 6, 8, 12, 16, 24, 128};
+const char* const kStageTexts[8] = {"2", "4", "6", "8", "12", "16", "24", "128"};
 const float kRatio = std::pow(2.0f, 1.0f / 12.0f);
 
 float lowerHz(float v) {
@@ -19,7 +20,6 @@ class PhaserModel final : public model::Effect {
   public:
     explicit PhaserModel(float rate) : rate(rate) {
         values = {0.15f, 0.5f, 0.5f, 0.35f, 0.65f, 0.7f, 4.0f, 0.5f};
-        lows.assign(8, 0.0f);
         highs = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 7.0f, 1.0f};
         for (int i = 0; i < 8; ++i)
             changed(i);
@@ -88,34 +88,24 @@ class PhaserModel final : public model::Effect {
 };
 
 TEST(PhaserAudio, MatchesTheModelBitForBit) {
-    using Settings = std::vector<std::pair<int, float>>;
-    const Settings settings[] = {
+    const std::vector<std::pair<int, float>> settings[] = {
         {},                                                      // defaults: 12 stages
         {{1, 1.0f}, {2, 1.0f}, {5, 0.0f}, {6, 1.0f}},            // 128 stages, full width, sine-like
         {{1, 0.0f}, {2, 0.0f}, {5, 1.0f}, {6, 0.0f}, {0, 1.0f}}, // 2 stages, fast, sharp peaks
         {{3, 1.0f}, {4, 0.0f}, {7, 1.0f}},                       // lower bound held at Nyquist, no sweep
     };
+    // Glides of the mix, the range and the lower bound, a change of stage
+    // count (the states regroup) while the audio runs.
     for (float rate : {44100.0f, 96000.0f})
-        for (const Settings& s : settings) {
-            TestHost host("Phaser");
-            ASSERT_TRUE(host.loaded());
+        for (const auto& s : settings) {
             PhaserModel reference(rate);
-            for (auto [index, value] : s) {
-                host.setParam(index, value);
-                reference.set(index, value);
-            }
-            host.start(rate);
-            // Glides of the mix, the range and the lower bound, a change of
-            // stage count (the states regroup) while the audio runs.
-            const std::vector<model::Block> blocks = {{517, true},
-                                                      {3, false},
-                                                      {700, true, {{7, 0.9f}, {3, 0.2f}}},
-                                                      {1, false, {{4, 1.0f}}},
-                                                      {1500, true, {{6, 3.0f / 7.0f}, {0, 0.6f}}},
-                                                      {251, false, {{3, 0.8f}, {1, 0.3f}}}};
-            model::expectSameAudio(host, reference, blocks,
-                                   "setting " + std::to_string(&s - settings) + " at " +
-                                       std::to_string(rate));
+            model::expectSameAudio("Phaser", reference, rate, s,
+                                   {{517, true},
+                                    {3, false},
+                                    {700, true, {{7, 0.9f}, {3, 0.2f}}},
+                                    {1, false, {{4, 1.0f}}},
+                                    {1500, true, {{6, 3.0f / 7.0f}, {0, 0.6f}}},
+                                    {251, false, {{3, 0.8f}, {1, 0.3f}}}});
         }
 }
 
@@ -138,21 +128,11 @@ TEST(PhaserAudio, SweepBoundsStagesAndTexts) {
     EXPECT_NEAR(lowerHz(1.0f), 24000.0f, 1.0f);
     EXPECT_EQ(upperHz(lowerHz(0.5f), 0.0f), lowerHz(0.5f));
 
-    TestHost host("Phaser");
-    for (int i = 0; i < 8; ++i) {
-        host.setParam(6, static_cast<float>(i) / 7.0f);
-        EXPECT_EQ(host.paramDisplay(6), std::to_string(kStages[i]));
-    }
-    const struct {
-        int index;
-        float value;
-        const char* text;
-    } rows[] = {{0, 0.15f, "0.1 Hz"},  {0, 1.0f, "30.0 Hz"}, {3, 0.35f, "239 Hz"}, {3, 0.0f, "20.0 Hz"},
-                {3, 1.0f, "24.0 kHz"}, {5, 0.7f, "70%"},     {7, 0.5f, "50%"}};
-    for (const auto& r : rows) {
-        host.setParam(r.index, r.value);
-        EXPECT_EQ(host.paramDisplay(r.index), r.text) << r.index << " at " << r.value;
-    }
+    std::vector<model::TextRow> rows = {{0, 0.15f, "0.1 Hz"}, {0, 1.0f, "30.0 Hz"},  {3, 0.35f, "239 Hz"},
+                                        {3, 0.0f, "20.0 Hz"}, {3, 1.0f, "24.0 kHz"}, {5, 0.7f, "70%"}};
+    for (int i = 0; i < 8; ++i)
+        rows.push_back({6, static_cast<float>(i) / 7.0f, kStageTexts[i]});
+    model::expectTexts("Phaser", rows);
 }
 
 } // namespace

@@ -23,7 +23,6 @@ class RingmodModel final : public model::Effect {
   public:
     explicit RingmodModel(float rate) : fs(rate) {
         values = {0.3f, 1.0f, 0.0f, 0.0f, 0.0f};
-        lows.assign(5, 0.0f);
         highs.assign(5, 1.0f);
         smoother.configure(0.2f, rate);
         for (int i = 0; i < 5; ++i)
@@ -65,7 +64,7 @@ class RingmodModel final : public model::Effect {
                 os[c].up(in[c][i] + 1e-10f, a, b);
                 if (side) {
                     float sa, sb;
-                    sideUp[c](side[i], sa, sb);
+                    sideUp[c].up(side[i], sa, sb);
                     ga = gain(sa + 1e-10f);
                     gb = gain(sb + 1e-10f);
                     advance();
@@ -87,43 +86,31 @@ class RingmodModel final : public model::Effect {
   private:
     float fs, depth = 0.0f, increment = 0.0f, phase = 0.0f;
     Shape shape{};
-    model::Oversampler os[2];
-    model::Upsampler sideUp[2];
+    model::Halfband os[2], sideUp[2];
     model::Smoother smoother;
 };
 
 TEST(RingmodAudio, MatchesTheModelBitForBit) {
-    using Settings = std::vector<std::pair<int, float>>;
-    const Settings settings[] = {
+    const std::vector<std::pair<int, float>> settings[] = {
         {},                                 // defaults: internal sine-like carrier
         {{2, 1.0f}, {3, 0.05f}, {1, 0.6f}}, // quarter-cycle lead, half-blended clip
         {{4, 1.0f}, {3, 1.0f}, {0, 1.0f}},  // side-chain carrier, nearly square; 16 kHz otherwise
         {{4, 1.0f}, {2, 0.5f}, {3, 0.1f}},
     };
+    // Rate and depth glide; the side-chain is switched and its buffers
+    // withheld, one or both (a channel without one takes the oscillator).
     for (float rate : {44100.0f, 96000.0f})
-        for (const Settings& s : settings) {
-            TestHost host("Ringmod");
-            ASSERT_TRUE(host.loaded());
-            ASSERT_EQ(host.effect()->numInputs, 4);
+        for (const auto& s : settings) {
             RingmodModel reference(rate);
-            for (auto [index, value] : s) {
-                host.setParam(index, value);
-                reference.set(index, value);
-            }
-            host.start(rate);
-            // Rate and depth glide; the side-chain is switched and its
-            // buffers withheld, one or both (a null channel takes the oscillator).
-            const std::vector<model::Block> blocks = {{513, true},
-                                                      {3, false, {}, 0},
-                                                      {2000, true, {{0, 0.7f}, {1, 0.3f}}},
-                                                      {1, false, {{4, s.empty() ? 1.0f : 0.0f}}},
-                                                      {901, true, {{2, 0.3f}, {3, 0.5f}}, 1},
-                                                      {640, false, {{0, 0.1f}, {4, 1.0f}}, 2},
-                                                      {333, true, {}, 0},
-                                                      {300, true}};
-            model::expectSameAudio(host, reference, blocks,
-                                   "setting " + std::to_string(&s - settings) + " at " +
-                                       std::to_string(rate));
+            model::expectSameAudio("Ringmod", reference, rate, s,
+                                   {{513, true},
+                                    {3, false, {}, 0},
+                                    {2000, true, {{0, 0.7f}, {1, 0.3f}}},
+                                    {1, false, {{4, s.empty() ? 1.0f : 0.0f}}},
+                                    {901, true, {{2, 0.3f}, {3, 0.5f}}, 1},
+                                    {640, false, {{0, 0.1f}, {4, 1.0f}}, 2},
+                                    {333, true, {}, 0},
+                                    {300, true}});
         }
 }
 
@@ -138,23 +125,19 @@ TEST(RingmodAudio, CarrierShapingAndTexts) {
     EXPECT_GT(hard(0.1f), 0.99f);
     EXPECT_EQ(shapeFor(0.1f).m, 0.0f);
 
-    TestHost host("Ringmod");
-    const struct {
-        int index;
-        float value;
-        const char* text;
-    } rows[] = {{0, 0.3f, "433.0 Hz"}, {0, 0.0f, "1.0 Hz"}, {0, 1.0f, "16000.0 Hz"}, {1, 1.0f, "100%"},
-                {3, 0.5f, "50%"},      {4, 1.0f, "On"},     {4, 0.4f, "Off"}};
-    for (const auto& r : rows) {
-        host.setParam(r.index, r.value);
-        EXPECT_EQ(host.paramDisplay(r.index), r.text) << r.index << " at " << r.value;
-    }
+    model::expectTexts("Ringmod", {{0, 0.3f, "433.0 Hz"},
+                                   {0, 0.0f, "1.0 Hz"},
+                                   {0, 1.0f, "16000.0 Hz"},
+                                   {3, 0.5f, "50%"},
+                                   {4, 1.0f, "On"},
+                                   {4, 0.4f, "Off"}});
 }
 
-// Depth 0 leaves the input to the up- and down-sampler alone: a constant
-// input settles to itself.
+// Four inputs; Depth 0 leaves the input to the up- and down-sampler alone:
+// a constant settles to itself.
 TEST(RingmodAudio, DepthZeroIsTheOversamplerOnly) {
     TestHost host("Ringmod");
+    ASSERT_EQ(host.effect()->numInputs, 4);
     host.setParam(1, 0.0f);
     host.start(48000.0f);
     std::vector<float> l(2000, 0.5f), r(2000, 0.5f);

@@ -1,7 +1,7 @@
-// Plain frame-by-frame models of the shared kernels (smoother, mix law,
-// half-band oversampler, tone filter pair), and a driver that plays one
-// plug-in and its model side by side through the plug-in interface, block by
-// block, and compares every output bit.
+// Plain sample-by-sample models of the shared kernels (smoother, mix law,
+// half-band oversampler, tone filter pair), and a driver that plays a plug-in
+// and the model of its effect side by side through the plug-in interface and
+// compares every output bit.
 #pragma once
 
 #include "tests/support/test_host.h"
@@ -21,18 +21,16 @@ class Smoother {
     void configure(float seconds, float rate) {
         coefficient = 1.0f - std::pow(0.01f, 1.0f / (seconds * rate));
         length = std::floor(-4.6051702f / std::log(1.0f - coefficient)) + 1.0f;
-        rateKnown = true;
     }
     void setTarget(float* dest, float value) {
         auto r = std::find_if(ramps.begin(), ramps.end(), [&](const Ramp& x) { return x.dest == dest; });
-        if (!active || !rateKnown || *dest == value) {
+        if (!active || length == 0.0f || *dest == value) {
             *dest = value;
             if (r != ramps.end()) ramps.erase(r);
         } else if (r == ramps.end()) {
             ramps.push_back({dest, value, length});
         } else if (r->target != value) {
-            r->target = value;
-            r->remaining = length;
+            *r = {dest, value, length};
         }
     }
     void advance() {
@@ -40,12 +38,10 @@ class Smoother {
         for (auto r = ramps.begin(); r != ramps.end();) {
             *r->dest = *r->dest + (r->target - *r->dest) * coefficient;
             r->remaining = r->remaining - 1.0f;
-            if (r->remaining <= 0.0f) {
-                *r->dest = r->target;
-                r = ramps.erase(r);
-            } else {
+            if (r->remaining > 0.0f)
                 ++r;
-            }
+            else
+                *r->dest = r->target, r = ramps.erase(r);
         }
     }
     void flush() {
@@ -56,25 +52,23 @@ class Smoother {
     // Channel-by-channel owners replay the block's trajectory for every channel.
     void beginBlock() {
         saved = ramps;
-        savedValues.clear();
-        for (const Ramp& r : ramps)
-            savedValues.push_back(*r.dest);
+        for (Ramp& r : saved)
+            r.start = *r.dest;
     }
     void beginChannel() {
         ramps = saved;
-        for (std::size_t i = 0; i < ramps.size(); ++i)
-            *ramps[i].dest = savedValues[i];
+        for (const Ramp& r : ramps)
+            *r.dest = r.start;
     }
 
   private:
     struct Ramp {
         float* dest;
-        float target, remaining;
+        float target, remaining, start = 0.0f;
     };
     std::vector<Ramp> ramps, saved;
-    std::vector<float> savedValues;
     float coefficient = 0.0f, length = 0.0f;
-    bool active = false, rateKnown = false;
+    bool active = false;
 };
 
 struct Mix {
@@ -87,29 +81,21 @@ inline Mix dryWet(float mix) {
     return {a * a * 0.224f + 0.776f * a, b * b * 0.224f + 0.776f * b};
 }
 
-struct Allpass {
-    float z = 0.0f;
-    float operator()(float u, float c) {
-        const float d = (u - z) * c, y = z + d;
-        z = u + d;
+// Sections 0-2 branch A, 3-5 branch B of the up-sampler; 6 and 7 the down-sampler.
+struct Halfband {
+    float z[8] = {};
+    float section(int k, float u) {
+        static const float c[8] = {0.0266328f, 0.22867f, 0.59637f,        0.10458f,
+                                   0.3932f,    0.84751f, 0.150634765625f, -0.3925628662109375f};
+        const float d = (u - z[k]) * c[k], y = z[k] + d;
+        z[k] = u + d;
         return y;
     }
-};
-
-struct Upsampler {
-    Allpass s[6];
-    void operator()(float x, float& a, float& b) {
-        a = s[2](s[1](s[0](x, 0.0266328f), 0.22867f), 0.59637f);
-        b = s[5](s[4](s[3](x, 0.10458f), 0.3932f), 0.84751f);
+    void up(float x, float& a, float& b) {
+        a = section(2, section(1, section(0, x)));
+        b = section(5, section(4, section(3, x)));
     }
-};
-
-struct Oversampler {
-    Upsampler up;
-    Allpass downA, downB;
-    float down(float p, float q) {
-        return 0.5f * (downA(p, 0.150634765625f) + downB(q, -0.3925628662109375f));
-    }
+    float down(float p, float q) { return 0.5f * (section(6, p) + section(7, q)); }
 };
 
 inline float tangentPolynomial(float w) {
@@ -118,12 +104,11 @@ inline float tangentPolynomial(float w) {
 
 struct TonePair {
     float rate = 0.0f, highCut = 0.0f, lowCut = 0.0f, lp[2] = {}, hp[2] = {};
-    static float gain(float f, float rate) {
-        f = f < 1.0f ? 1.0f : std::min(f, 0.5f * rate);
-        return tangentPolynomial(3.1415927f * f / rate);
+    float gain(float f) const {
+        return tangentPolynomial(3.1415927f * std::clamp(f, 1.0f, 0.5f * rate) / rate);
     }
     float operator()(int c, float x) {
-        const float gl = gain(highCut, rate), gh = gain(lowCut, rate);
+        const float gl = gain(highCut), gh = gain(lowCut);
         const float v = (gl * x + lp[c]) * (1.0f / (1.0f + gl));
         lp[c] = (x - v) * gl + v;
         const float l = (gh * v + hp[c]) * (1.0f / (1.0f + gh));
@@ -132,19 +117,19 @@ struct TonePair {
     }
 };
 
-// An effect model: the plug-in's parameters as stored values, and its audio.
+// A model of an effect: its stored values, how a change acts, its audio.
 class Effect {
   public:
     virtual ~Effect() = default;
     virtual void changed(int index) = 0;
-    // inputs: 2 main channels, then any side-chain channels (null for none).
+    virtual void start(float /*rate*/) {}
+    // in: the two main channels, then the side-chain channels (null when withheld).
     virtual void process(const float* const* in, float* const* out, int frames, bool replacing) = 0;
-    std::vector<float> values;
-    std::vector<float> lows, highs; // stored range of each parameter
     void set(int index, float normalised) {
-        values[index] = lows[index] + (highs[index] - lows[index]) * normalised;
+        values[index] = highs[index] * normalised; // every range starts at 0
         changed(index);
     }
+    std::vector<float> values, highs;
 };
 
 // One block of the session: parameter changes before it, then the audio.
@@ -166,10 +151,22 @@ inline std::vector<float> testSignal(std::size_t frames, std::uint32_t seed) {
     return x;
 }
 
-// Plays `blocks` through the plug-in and the model; fails at the first
-// output sample whose bits differ.
-inline void expectSameAudio(const TestHost& host, Effect& reference, const std::vector<Block>& blocks,
-                            const std::string& what) {
+// Sets `settings` on a fresh plug-in and on `reference`, starts both at
+// `rate`, plays `blocks` through both and fails at the first output sample
+// whose bits differ.
+inline void expectSameAudio(const std::string& effect, Effect& reference, float rate,
+                            const std::vector<std::pair<int, float>>& settings,
+                            const std::vector<Block>& blocks) {
+    const std::string what = effect + " at " + std::to_string(rate) + " Hz, setting " +
+                             (settings.empty() ? "defaults" : std::to_string(settings[0].first));
+    TestHost host(effect);
+    ASSERT_TRUE(host.loaded());
+    for (auto [index, value] : settings) {
+        host.setParam(index, value);
+        reference.set(index, value);
+    }
+    host.start(rate);
+    reference.start(rate);
     AEffect* fx = host.effect();
     std::uint32_t seed = 0;
     int at = 0;
@@ -180,16 +177,12 @@ inline void expectSameAudio(const TestHost& host, Effect& reference, const std::
         }
         const auto n = static_cast<std::size_t>(b.frames);
         std::vector<std::vector<float>> in;
-        for (int c = 0; c < fx->numInputs; ++c)
-            in.push_back(testSignal(n, ++seed));
         std::vector<float*> inputs;
-        for (int c = 0; c < fx->numInputs; ++c)
-            inputs.push_back(c < 2 || (b.sideChain >> (c - 2) & 1) ? in[static_cast<std::size_t>(c)].data()
-                                                                   : nullptr);
-        std::vector<std::vector<float>> out(2, std::vector<float>(n)), expected;
-        for (std::size_t i = 0; i < n; ++i)
-            out[0][i] = out[1][i] = 0.25f * static_cast<float>(i % 5);
-        expected = out;
+        for (int c = 0; c < fx->numInputs; ++c) {
+            in.push_back(testSignal(n, ++seed));
+            inputs.push_back(c < 2 || (b.sideChain >> (c - 2) & 1) ? in.back().data() : nullptr);
+        }
+        std::vector<std::vector<float>> out(2, std::vector<float>(n, 0.25f)), expected = out;
         float* outputs[2] = {out[0].data(), out[1].data()};
         float* expectedOut[2] = {expected[0].data(), expected[1].data()};
         (b.replacing ? fx->processReplacing : fx->process)(fx, inputs.data(), outputs, b.frames);
@@ -202,6 +195,22 @@ inline void expectSameAudio(const TestHost& host, Effect& reference, const std::
                     return;
                 }
         at += b.frames;
+    }
+}
+
+// Each row: a parameter set to a normalised value shows the text.
+struct TextRow {
+    int index;
+    float value;
+    const char* text;
+};
+inline void expectTexts(const std::string& effect, const std::vector<TextRow>& rows) {
+    TestHost host(effect);
+    ASSERT_TRUE(host.loaded());
+    for (const TextRow& r : rows) {
+        host.setParam(r.index, r.value);
+        EXPECT_EQ(host.paramDisplay(r.index), r.text)
+            << effect << " parameter " << r.index << " at " << r.value;
     }
 }
 
