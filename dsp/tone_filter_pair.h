@@ -3,6 +3,8 @@
 // (zero-delay-feedback) one-pole, with state for two channels.
 #pragma once
 
+#include "dsp/stereo_pair.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -44,16 +46,16 @@ class ToneFilterPair {
         return v - l;
     }
 
-    // One sample of each channel, channel c in lane c of a two-float vector
-    // type (vector_size(8)); each lane is filtered exactly as process would.
-    template <typename Pair> Pair processBoth(Pair x) {
+    // One sample of each channel, channel c in lane c; each lane is filtered
+    // exactly as process would filter it.
+    StereoPair processBoth(StereoPair x) {
         if (dirty) recompute();
-        Pair lp, hp;
+        StereoPair lp, hp;
         std::memcpy(&lp, lowpassState, sizeof lp);
         std::memcpy(&hp, highpassState, sizeof hp);
-        const Pair v = (lowpassG * x + lp) * lowpassGain;
+        const StereoPair v = (lowpassG * x + lp) * lowpassGain;
         lp = (x - v) * lowpassG + v;
-        const Pair l = (highpassG * v + hp) * highpassGain;
+        const StereoPair l = (highpassG * v + hp) * highpassGain;
         hp = (v - l) * highpassG + l;
         std::memcpy(lowpassState, &lp, sizeof lp);
         std::memcpy(highpassState, &hp, sizeof hp);

@@ -54,7 +54,7 @@ float shapedTriangle(float p, float s) {
     return (s + 1.0f - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
 }
 
-class Storage final : public DeferredPackage {
+class LineStorage final : public DeferredPackage {
   public:
     std::unique_ptr<float[]> buffer[2];
     std::int32_t size = 0;
@@ -78,7 +78,7 @@ std::unique_ptr<DeferredPackage> MDelay::prepareDeferred(const DeferredRequest& 
     const std::int32_t size = mdelayLineSize(request.sampleRate);
     if (size == preparedSize) return nullptr;
     try {
-        std::unique_ptr<Storage> storage(new Storage);
+        std::unique_ptr<LineStorage> storage(new LineStorage);
         for (auto& buffer : storage->buffer)
             buffer.reset(new float[static_cast<std::size_t>(size)]());
         storage->size = size;
@@ -90,7 +90,7 @@ std::unique_ptr<DeferredPackage> MDelay::prepareDeferred(const DeferredRequest& 
 }
 
 void MDelay::installDeferred(DeferredPackage& package) {
-    auto& storage = static_cast<Storage&>(package);
+    auto& storage = static_cast<LineStorage&>(package);
     line[0].swap(storage.buffer[0]);
     line[1].swap(storage.buffer[1]);
     std::swap(bufferSize, storage.size);
