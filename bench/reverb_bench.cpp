@@ -3,6 +3,7 @@
 // per second of computation).
 #include "framework/effect.h"
 #include "framework/registry.h"
+#include "tests/support/effect_driver.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,9 +32,7 @@ std::unique_ptr<quor::HostedEffect> makeReverb(float sampleRate, Setting setting
         fx->values[index] = value;
         fx->parameterChanged(index);
     }
-    fx->setSampleRate(sampleRate);
-    fx->applyDeferredChanges();
-    fx->reset();
+    quor::test::startAt(*fx, sampleRate);
     return fx;
 }
 

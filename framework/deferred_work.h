@@ -12,7 +12,7 @@
 namespace quor {
 
 class DeferredPackage {
-public:
+  public:
     virtual ~DeferredPackage() = default;
 };
 
@@ -29,7 +29,7 @@ struct DeferredRequest {
 // preparations. Must be callable from the audio thread (lock-free, no
 // allocation).
 class DeferredWorkSignal {
-public:
+  public:
     virtual ~DeferredWorkSignal() = default;
     virtual void requestDeferredWork() = 0;
 };

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "framework/deferred_work.h"
-#include "framework/instance_lock.h"
 
 #include <cstdint>
 #include <memory>
@@ -39,7 +38,7 @@ extern const float semitoneRatio;
 
 // Sample-rate-derived constants shared by every signal routine.
 class DspBase {
-public:
+  public:
     DspBase();
     virtual ~DspBase() = default;
 
@@ -62,8 +61,13 @@ public:
     std::int32_t controlDivisor = 0;
 };
 
+// An effect belongs to one thread at a time (the host adapter sees to it):
+// its handlers never run concurrently, so it needs no locks. parameterChanged,
+// reset and process may run on the audio thread and must stay cheap and
+// allocation-free; formatValue may run on a copy that never has a sample rate,
+// so it depends on `values` alone.
 class Effect : public DspBase {
-public:
+  public:
     Effect(const char* name, const ParamInfo* table, std::int32_t count);
     Effect(const char* name, const ParamInfo* table, std::int32_t count, const ParamGroup* groups,
            std::int32_t groupCount);
@@ -81,11 +85,6 @@ public:
     // Base display: "On"/"Off" or "%i" for discrete rows, a whole percentage otherwise.
     virtual void formatValue(std::int32_t index, char* text, std::int32_t maxLength);
 
-    // Control thread, with no lock held: completes work that parameterChanged
-    // only flagged because it must not run while processing waits (allocation,
-    // clearing large buffers). Installs its results under processLock.
-    virtual void applyDeferredChanges() {}
-
     void attachParameters(const ParamInfo* table, std::int32_t count);
     void applyDefaults();
 
@@ -102,15 +101,10 @@ public:
     float* values = nullptr;
     std::int32_t latency = 0;
     HostLink* hostLink = nullptr;
-
-    // Serialises processing against every change of values and derived state:
-    // the audio thread holds it for a whole block, control threads only for
-    // short install steps (a value, its parameterChanged, a pointer swap).
-    InstanceLock processLock;
 };
 
 class HostedEffect : public Effect {
-public:
+  public:
     using Effect::Effect;
 
     void updateControl(std::int32_t) override {}
@@ -140,6 +134,10 @@ public:
     // written since their last clear; the adapter then runs that reset off the
     // audio thread. Effects without large buffers keep the default.
     virtual bool resetClearsLargeBuffers() const { return false; }
+    // A control thread holding the effect, no block running: does now what
+    // parameter changes left for the next block, asking for any storage it
+    // needs, so that a settled effect has nothing pending.
+    virtual void settleChanges() {}
 
     // Any thread, lock-free: asks for prepareDeferred to run soon. Parameter
     // handlers call it when a change needs storage the rate alone does not
@@ -147,7 +145,8 @@ public:
     void requestDeferredWork() {
         if (deferredSignal) deferredSignal->requestDeferredWork();
     }
-    DeferredWorkSignal* deferredSignal = nullptr; // set by the adapter; null in tests that drive the effect directly
+    DeferredWorkSignal* deferredSignal =
+        nullptr; // set by the adapter; null in tests that drive the effect directly
 };
 
 } // namespace quor

@@ -68,7 +68,8 @@ void PluginInstance::setParameterAutomated(VstInt32 index, float value) {
     if (audioMaster) audioMaster(&aeffect, audioMasterAutomate, index, 0, nullptr, value);
 }
 
-PluginInstance::PluginInstance(audioMasterCallback host, const char* effectName, const EffectRegistry& registry)
+PluginInstance::PluginInstance(audioMasterCallback host, const char* effectName,
+                               const EffectRegistry& registry)
     : hostLink(this) {
     aeffect.numInputs = 2;
     aeffect.numOutputs = 2;
@@ -78,21 +79,17 @@ PluginInstance::PluginInstance(audioMasterCallback host, const char* effectName,
         const EffectFactory* lastFactory = registry.last();
         effectName = lastFactory ? lastFactory->name : nullptr;
     }
-    effect.reset(registry.findAndCreate(LookupKey{1, effectName}));
-    if (!effect) return;
-    effect->hostLink = &hostLink;
-    resetPending = true;
-    {
-        std::lock_guard<InstanceLock> lock(effect->processLock);
-        effect->applyDefaults();
-    }
-    effect->applyDeferredChanges();
+    std::unique_ptr<HostedEffect> processing(registry.findAndCreate(LookupKey{1, effectName}));
+    if (!processing) return;
+    std::unique_ptr<HostedEffect> display(registry.findAndCreate(LookupKey{1, effectName}));
+    if (!display) return;
+    processing->hostLink = &hostLink;
+    processing->applyDefaults();
+    display->applyDefaults();
+    controller = std::make_unique<EffectController>(std::move(processing), std::move(display));
+    effect = &controller->effect();
 
-    const std::int32_t count = std::max(effect->paramCount, 0);
-    publishedValues.reset(new std::atomic<float>[static_cast<std::size_t>(count) + 1]);
-    publishValues();
-
-    aeffect.numParams = count;
+    aeffect.numParams = std::max(effect->paramCount, 0);
     aeffect.numPrograms = 1;
     aeffect.uniqueID = static_cast<VstInt32>(NameHash("quor") + NameHash(effect->name));
     aeffect.numInputs = effect->numInputs;
@@ -103,13 +100,6 @@ PluginInstance::PluginInstance(audioMasterCallback host, const char* effectName,
 }
 
 PluginInstance::~PluginInstance() = default;
-
-void PluginInstance::publishValues() {
-    for (std::int32_t i = 0; i < effect->paramCount; ++i) {
-        const ParamInfo& row = effect->params[i];
-        publishedValues[i].store((effect->values[i] - row.min) / (row.max - row.min), std::memory_order_relaxed);
-    }
-}
 
 bool PluginInstance::refreshLatency(std::int32_t latency) {
     if (__atomic_load_n(&aeffect.initialDelay, __ATOMIC_RELAXED) == latency) return false;
@@ -124,21 +114,32 @@ void PluginInstance::notifyIoChanged() {
 // Audio thread.
 void PluginInstance::process(float** inputs, float** outputs, VstInt32 frames, bool replacing) {
     if (!inputs || !outputs || frames <= 0) return;
-    FlushToZeroScope flushToZero;
     if (!effect) {
+        FlushToZeroScope flushToZero;
         passThrough(inputs, outputs, frames, 2, replacing);
         return;
     }
     for (std::int32_t c = 0; c < 2; ++c)
         if (!outputs[c]) return;
 
-    std::unique_lock<InstanceLock> lock(effect->processLock);
-    if (resetPending.exchange(false)) effect->reset();
-    if (refreshLatency(effect->latency)) {
-        // The host may call back into us from its handler: never hold the lock across it.
-        lock.unlock();
+    // A block the effect cannot run (a control call holds it, or a reset is
+    // zeroing large buffers off this thread) is silent.
+    auto skip = [&] {
+        if (replacing)
+            for (std::int32_t c = 0; c < 2; ++c)
+                std::fill(outputs[c], outputs[c] + frames, 0.0f);
+    };
+    if (!controller->beginBlock()) return skip();
+    FlushToZeroScope flushToZero;
+    if (!controller->runPendingReset()) {
+        controller->endBlock();
+        return skip();
+    }
+    if (refreshLatency(controller->latency())) {
+        // The host may call back into us from its handler: let control calls in meanwhile.
+        controller->pauseBlock();
         notifyIoChanged();
-        lock.lock();
+        if (!controller->resumeBlock()) return skip();
     }
     if (effect->sampleRate <= 0.0f || !inputs[0] || !inputs[1]) {
         passThrough(inputs, outputs, frames, 2, replacing);
@@ -146,68 +147,42 @@ void PluginInstance::process(float** inputs, float** outputs, VstInt32 frames, b
         AudioBuffers buffers{inputs, outputs, frames, 0};
         effect->process(buffers, replacing);
     }
-    if (resetPending.exchange(false)) effect->reset();
+    controller->runPendingReset();
+    controller->endBlock();
 }
 
 // Host thread; hosts change the rate only while processing is suspended.
 void PluginInstance::sampleRateChanged() {
     if (!effect) return;
-    const float rate = std::clamp(hostSampleRate, kMinEffectRate, kMaxEffectRate);
-    std::vector<float> stored(static_cast<std::size_t>(std::max(effect->paramCount, 0)));
-    {
-        std::lock_guard<InstanceLock> lock(effect->processLock);
-        std::copy(effect->values, effect->values + stored.size(), stored.begin());
-    }
-    std::unique_ptr<DeferredPackage> package =
-        effect->prepareDeferred(DeferredRequest{stored.data(), effect->paramCount, rate});
-    {
-        std::lock_guard<InstanceLock> lock(effect->processLock);
-        if (package) effect->installDeferred(*package);
-        effect->setSampleRate(rate);
-        effect->reset();
-    }
-    package.reset();
-    effect->applyDeferredChanges();
+    controller->changeSampleRate(std::clamp(hostSampleRate, kMinEffectRate, kMaxEffectRate));
 }
 
 // Host thread.
 void PluginInstance::mainsChanged(bool wasOn) {
     if (!effect) return;
-    bool notify;
-    {
-        std::lock_guard<InstanceLock> lock(effect->processLock);
-        notify = refreshLatency(effect->latency);
-    }
-    if (notify) notifyIoChanged();
-    if (!mainsOn && wasOn) resetPending = true;
+    if (!mainsOn && wasOn) controller->requestReset();
+    if (refreshLatency(controller->settle())) notifyIoChanged();
 }
 
-void PluginInstance::storeValue(std::int32_t index, float stored) {
-    float& current = effect->values[index];
-    if (stored == current) return;
-    current = stored;
-    effect->parameterChanged(index);
-}
-
-// Any thread.
-void PluginInstance::setParameter(VstInt32 index, float value) {
-    if (!effect || !validParameterIndex(index) || std::isnan(value)) return;
-    value = std::clamp(value, 0.0f, 1.0f);
+float PluginInstance::naturalValue(VstInt32 index, float normalised) const {
+    if (std::isnan(normalised)) return normalised;
+    normalised = std::clamp(normalised, 0.0f, 1.0f);
     const ParamInfo& row = effect->params[index];
-    const float stored = effect->sanitizedValue(index, row.min + (row.max - row.min) * value);
-    {
-        std::lock_guard<InstanceLock> lock(effect->processLock);
-        storeValue(index, stored);
-        publishedValues[index].store((effect->values[index] - row.min) / (row.max - row.min),
-                                     std::memory_order_relaxed);
-    }
-    effect->applyDeferredChanges();
+    return effect->sanitizedValue(index, row.min + (row.max - row.min) * normalised);
+}
+
+// Any thread, the audio thread included: never allocates, never waits.
+void PluginInstance::setParameter(VstInt32 index, float value) {
+    if (!effect || !validParameterIndex(index)) return;
+    const float stored = naturalValue(index, value);
+    if (!std::isnan(stored)) controller->storeValue(index, stored);
 }
 
 // Any thread, never waits.
 float PluginInstance::getParameter(VstInt32 index) {
     if (!effect || !validParameterIndex(index)) return 0.0f;
-    return publishedValues[index].load(std::memory_order_relaxed);
+    const ParamInfo& row = effect->params[index];
+    return (controller->storedValue(index) - row.min) / (row.max - row.min);
 }
 
 float PluginInstance::getParameterDefault(VstInt32 index) {
@@ -220,10 +195,7 @@ void PluginInstance::getParameterDisplay(VstInt32 index, char* text) {
     text[0] = 0;
     if (!effect || !validParameterIndex(index)) return;
     char display[256] = {};
-    {
-        std::lock_guard<InstanceLock> lock(effect->processLock);
-        effect->formatValue(index, display, static_cast<std::int32_t>(kHostTextBytes));
-    }
+    controller->formatValue(index, display, static_cast<std::int32_t>(kHostTextBytes));
     copyHostText(text, display);
 }
 
@@ -239,44 +211,36 @@ VstInt32 PluginInstance::getChunk(void** data, bool isPreset) {
     if (!effect) return 0;
     const std::uint32_t size = stateChunkSize(effect->name, effect->paramCount);
     if (!data) return static_cast<VstInt32>(size);
+    std::vector<float> values(static_cast<std::size_t>(std::max(effect->paramCount, 0)));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = controller->storedValue(static_cast<std::int32_t>(i));
+    const auto version = static_cast<std::uint32_t>(controller->chunkVersion());
     std::lock_guard<std::mutex> chunkLock(chunkMutex);
     std::vector<std::uint8_t>& buffer = isPreset ? presetChunk : bankChunk;
     if (buffer.size() != size) buffer.assign(size, 0);
-    std::vector<float> values(static_cast<std::size_t>(std::max(effect->paramCount, 0)));
-    std::int32_t version;
-    {
-        std::lock_guard<InstanceLock> lock(effect->processLock);
-        std::copy(effect->values, effect->values + values.size(), values.begin());
-        version = effect->chunkVersion();
-    }
-    writeStateChunk(buffer.data(), effect->name, static_cast<std::uint32_t>(version), values.data(),
-                    effect->paramCount);
+    writeStateChunk(buffer.data(), effect->name, version, values.data(), effect->paramCount);
     *data = buffer.data();
     return static_cast<VstInt32>(size);
 }
 
-// Host thread. Values are applied in index order, one parameterChanged per
-// changed value, as if the host had set them; stored values outside a
-// parameter's range are brought into it first.
+// Host thread. Values are stored in index order, one parameterChanged per
+// changed value at the next block, as if the host had set them; stored values
+// outside a parameter's range are brought into it first.
 VstInt32 PluginInstance::setChunk(void* data, VstInt32 size, bool /*isPreset*/) {
     if (!effect || !data || size <= 0) return 0;
     ParsedState state;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     const auto paramCount = static_cast<std::size_t>(std::max(effect->paramCount, 0));
-    if (!parseStateChunk(bytes, static_cast<std::size_t>(size), state, paramCount) || !state.hasPars) return 0;
-    {
-        std::lock_guard<InstanceLock> lock(effect->processLock);
-        const std::size_t count = std::min<std::size_t>(state.values.size(), std::max(effect->paramCount, 0));
-        for (std::size_t i = 0; i < count; ++i) {
-            const auto index = static_cast<std::int32_t>(i);
-            storeValue(index, effect->sanitizedValue(index, state.values[i]));
-        }
-        if (state.storedCount != static_cast<std::uint32_t>(effect->paramCount) ||
-            state.version != static_cast<std::uint32_t>(effect->chunkVersion()))
-            effect->convertChunk(state.parsRecord);
-        publishValues();
+    if (!parseStateChunk(bytes, static_cast<std::size_t>(size), state, paramCount) || !state.hasPars)
+        return 0;
+    const std::size_t count = std::min(state.values.size(), paramCount);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto index = static_cast<std::int32_t>(i);
+        controller->storeValue(index, effect->sanitizedValue(index, state.values[i]));
     }
-    effect->applyDeferredChanges();
+    if (state.storedCount != static_cast<std::uint32_t>(effect->paramCount) ||
+        state.version != static_cast<std::uint32_t>(controller->chunkVersion()))
+        controller->convertChunk(state.parsRecord);
     if (effect->hostLink) effect->hostLink->refreshEditor();
     return 0;
 }

@@ -2,21 +2,32 @@
 // audio, parameter, state and lifecycle calls to it.
 //
 // Threads. The host calls the dispatcher and the parameter callbacks on its
-// own threads and processing on its audio thread. Everything an effect reads
-// while processing is guarded by the effect's processLock: the audio thread
-// holds it for one block; a control thread takes it only to store values and
-// run parameterChanged, which are short and allocation-free. Work that needs
-// allocation (the Reverb's line rebuilds) is flagged under the lock and done
-// afterwards by Effect::applyDeferredChanges, which allocates with no lock
-// held and takes processLock only to install. getParameter reads published
-// atomic copies and never waits.
+// own threads, and may call setParameter on its audio thread too. The
+// instance never lets its audio thread wait for another thread: the effect
+// runs inside an EffectController (framework/effect_controller.h).
+// - setParameter (any thread, the audio thread included) stores the value
+//   into published atomics and a lock-free queue, never allocates and never
+//   waits; the effect applies the change, with its parameterChanged, at the
+//   start of the next block. getParameter, the saved chunk and the display
+//   texts read the published values, so they answer at once.
+// - Work that allocates or clears large buffers (the Reverb's line builds,
+//   storage sized by the sample rate) is prepared on a low-priority worker
+//   thread of the instance, or synchronously in effSetSampleRate and
+//   effMainsChanged, which hosts call off the audio thread, and installed at a
+//   block start by a pointer swap. Until then the audio keeps the previous,
+//   consistent state.
+// - The audio thread only ever tries to take the effect: while a control call
+//   holds it (a rate change or suspend made against the protocol during
+//   processing), the block is skipped as silence rather than waited for.
+// - Display texts come from a second copy of the effect that never processes
+//   audio, guarded by a mutex the audio thread never waits on.
 #pragma once
 
 #include "framework/effect.h"
+#include "framework/effect_controller.h"
 #include "framework/host_link.h"
 #include "host/plugin_base.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -28,17 +39,17 @@ class EffectRegistry;
 class PluginInstance;
 
 class InstanceHostLink final : public HostLink {
-public:
+  public:
     explicit InstanceHostLink(PluginInstance* owner) : instance(owner) {}
     void setParameterAutomated(std::int32_t index, float normalisedValue) override;
     void refreshEditor() override {}
 
-private:
+  private:
     PluginInstance* instance;
 };
 
 class PluginInstance final : public PluginBase {
-public:
+  public:
     // Looks `effectName` up (exactly) in `registry`; a null name picks the
     // last registered effect. A null host callback leaves the instance
     // without an effect: it then passes audio through and has no parameters.
@@ -46,7 +57,8 @@ public:
     ~PluginInstance() override;
 
     bool hasEffect() const { return effect != nullptr; }
-    HostedEffect* wrappedEffect() { return effect.get(); }
+    // The processing effect; tests inspect it between blocks.
+    HostedEffect* wrappedEffect() { return effect; }
 
     void process(float** inputs, float** outputs, VstInt32 frames, bool replacing) override;
     void sampleRateChanged() override;
@@ -74,23 +86,21 @@ public:
     static constexpr VstInt32 kVendorVersion = 1030;
     static constexpr const char* kVendor = "mornvale";
 
-private:
-    // Runs with processLock held: stores a natural value when it differs from
-    // the current one and tells the effect.
-    void storeValue(std::int32_t index, float stored);
-    void publishValues();
+  private:
     // Brings initialDelay up to date with the effect's latency; returns true
     // when the host must be told.
     bool refreshLatency(std::int32_t latency);
     void notifyIoChanged();
+    // A normalised host value as the natural value to store, or NaN when the
+    // value must be ignored.
+    float naturalValue(VstInt32 index, float normalised) const;
 
     InstanceHostLink hostLink;
-    std::unique_ptr<HostedEffect> effect;
-    std::atomic<bool> resetPending{true};
-    std::mutex chunkMutex; // the two chunk buffers, shared by host threads
+    std::unique_ptr<EffectController> controller;
+    HostedEffect* effect = nullptr; // owned by the controller; static description only outside blocks
+    std::mutex chunkMutex;          // the two chunk buffers, shared by host threads
     std::vector<std::uint8_t> presetChunk;
     std::vector<std::uint8_t> bankChunk;
-    std::unique_ptr<std::atomic<float>[]> publishedValues; // normalised, for getParameter
 };
 
 } // namespace quor

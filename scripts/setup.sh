@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build pkg-config g++ clang libclang-rt-dev
   googletest libgtest-dev libbenchmark-dev
-  libsndfile1-dev libebur128-dev libcli11-dev
+  libsndfile1-dev libebur128-dev libcli11-dev nlohmann-json3-dev
 )
 
 missing=()

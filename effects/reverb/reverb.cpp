@@ -7,6 +7,7 @@
 #include "framework/display.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 namespace quor {
@@ -58,10 +59,6 @@ float* Reverb::allocateLineStorage(std::int32_t samples) {
     return ReverbLine::allocate(samples);
 }
 
-void Reverb::requestBuild(std::uint32_t builds) {
-    if (sampleRate > 0.0f) pendingBuilds |= builds;
-}
-
 void Reverb::updateFeedbackTimes() {
     if (!(sampleRate > 0.0f)) return;
     const FeedbackTimes t = feedbackDelaySamples(values[kReverbDelay], values[kReverbStereo], sampleRate);
@@ -103,29 +100,32 @@ void Reverb::parameterChanged(std::int32_t index) {
     case kReverbDiffuseDensity:
     case kReverbDiffuseSpread:
     case kReverbDiffuseDistribution:
-        requestBuild(kBuildEarly);
-        break;
-    case kReverbAlgorithm:
-        // The other loop structure starts from silence; the audio thread
-        // clears the lines before its next block.
-        ctl.algorithm = v > 0.5f ? 1 : 0;
-        clearPending = true;
-        break;
     case kReverbTailDensity:
-        if (tailLinesFor(v) != tailLines.linesPerChannel) requestBuild(kBuildTail);
-        break;
     case kReverbSize:
     case kReverbTailDirection:
     case kReverbTailSpread:
     case kReverbTailDistribution:
-        requestBuild(kBuildTail);
+        layoutPending = true;
+        // Silent lines change at once; lines that sound change at the next
+        // block, once for however many values changed (asking again for
+        // spares a failed allocation could not give).
+        awaitingSpares = false;
+        if (!linesDirty) applyLayout();
+        break;
+    case kReverbAlgorithm:
+        // The other loop structure starts from silence.
+        silencePending = true;
+        awaitingSpares = false;
+        if (!linesDirty) applyLayout();
         break;
     case kReverbDecay:
         gainsDirty = true;
         ctl.decayGain = Taper(v, 1.0f);
         break;
     case kReverbStereo:
-        requestBuild(kBuildTail | kBuildEarly);
+        layoutPending = true;
+        awaitingSpares = false;
+        if (!linesDirty) applyLayout();
         updateFeedbackTimes();
         break;
     case kReverbTailDiffuse: {
@@ -150,10 +150,7 @@ void Reverb::sampleRateChanged() {
     parameterChanged(kReverbRate);
     parameterChanged(kReverbDepth);
     gainsDirty = true;
-    pendingBuilds |= kBuildFeedback | kBuildTail | kBuildEarly;
-    // Whatever runs before the new lines are in, the first block at the new
-    // rate starts from silence.
-    clearPending = true;
+    layoutPending = true; // every length follows the rate
 }
 
 void Reverb::formatValue(std::int32_t index, char* text, std::int32_t maxLength) {
@@ -163,18 +160,32 @@ void Reverb::formatValue(std::int32_t index, char* text, std::int32_t maxLength)
         HostedEffect::formatValue(index, text, maxLength);
 }
 
-void Reverb::clearSignals() {
-    for (std::int32_t c = 0; c < 2; ++c) {
-        early.line[c].clear();
-        feedback[c].clear();
+void Reverb::adoptAlgorithm() {
+    ctl.algorithm = values[kReverbAlgorithm] > 0.5f ? 1 : 0;
+}
+
+void Reverb::clearFilterStates() {
+    for (std::int32_t c = 0; c < 2; ++c)
         band[c] = BandPassState{};
-    }
-    tailLines.clearSignals();
+    std::fill(std::begin(tailLines.lowpass), std::end(tailLines.lowpass), 0.0f);
+    std::fill(std::begin(tailLines.tracker), std::end(tailLines.tracker), 0.0f);
+    std::fill(std::begin(tailLines.allpassState), std::end(tailLines.allpassState), 0.0f);
 }
 
 void Reverb::reset() {
-    clearSignals();
-    clearPending = false;
+    if (linesDirty) {
+        // Storage beyond a line's capacity has never been written since it was zeroed.
+        for (std::int32_t i = 0; i < kLineCount; ++i)
+            lineAt(i).clear();
+        linesDirty = false;
+    }
+    clearFilterStates();
+    silencePending = false;
+    awaitingSpares = false;
+    adoptAlgorithm();
+    if (layoutPending) applyLayout();
+    // Silent lines change in place: nothing waits for spares any more.
+    if (!layoutPending) sparesWanted.store(0, std::memory_order_relaxed);
 }
 
 void Reverb::clear() {
@@ -188,142 +199,225 @@ void Reverb::clear() {
 }
 
 // ---------------------------------------------------------------------------
-// Line builds
+// Line storage and layout
 
-void Reverb::applyDeferredChanges() {
-    for (;;) {
-        std::unique_lock<std::mutex> building(buildMutex, std::try_to_lock);
-        // A build in progress on another thread picks up our flags when it
-        // looks again after finishing; nobody waits for another's allocation.
-        if (!building.owns_lock()) return;
-        runPendingBuilds();
-        building.unlock();
-        std::lock_guard<InstanceLock> lock(processLock);
-        if (pendingBuilds == 0) return;
-    }
+namespace {
+
+// Every line's storage: the feedback line's capacity, the longest of all.
+std::int32_t lineStorageFor(float fs) {
+    return feedbackLineCapacity(fs);
 }
 
-void Reverb::runPendingBuilds() {
-    std::uint32_t builds;
-    float fs;
-    EarlySettings earlySettings;
-    TailSettings tailSettings;
-    {
-        std::lock_guard<InstanceLock> lock(processLock);
-        builds = pendingBuilds;
-        pendingBuilds = 0;
-        fs = sampleRate;
-        auto value = [this](std::int32_t i) { return sanitizedValue(i, values[i]); };
-        earlySettings = {value(kReverbDiffuseDelay),        value(kReverbDiffuseDirection),
-                         value(kReverbDiffuseDensity),      value(kReverbDiffuseSpread),
-                         value(kReverbDiffuseDistribution), value(kReverbStereo)};
-        tailSettings = {value(kReverbTailDensity), value(kReverbSize),
-                        value(kReverbStereo),      value(kReverbTailDirection),
-                        value(kReverbTailSpread),  value(kReverbTailDistribution)};
+// Zeroed line storage on its way in; after the install it holds what the
+// effect gave back.
+struct ReverbStorage final : DeferredPackage {
+    static constexpr std::int32_t kRoom = 4 * (2 + 2 + kMaxTailLines);
+    ~ReverbStorage() override {
+        for (std::int32_t i = 0; i < count; ++i)
+            delete[] buffers[i];
     }
-    if (builds == 0 || !(fs > 0.0f)) return;
-
-    // Plans and storage are made with no lock held. Only this thread changes
-    // line capacities and storage, so reading them here needs no lock.
-    // A stage whose allocation fails keeps its previous lines.
-    auto allocateStage = [this](ReverbLine* lines, const std::int32_t* capacity, std::int32_t count,
-                                float** fresh) {
-        try {
-            for (std::int32_t j = 0; j < count; ++j)
-                if (!lines[j].hasStorage() || lines[j].capacity != capacity[j])
-                    fresh[j] = allocateLineStorage(capacity[j]);
-            return true;
-        } catch (const std::bad_alloc&) {
-            for (std::int32_t j = 0; j < count; ++j) {
-                delete[] fresh[j];
-                fresh[j] = nullptr;
-            }
-            return false;
-        }
-    };
-
-    float* freshFeedback[2] = {};
-    float* freshTail[kMaxTailLines] = {};
-    float* freshEarly[2] = {};
-    bool feedbackReady = false, tailReady = false, earlyReady = false;
-    TailPlan tailPlan{};
-    EarlyPlan earlyPlan{};
-
-    if (builds & kBuildFeedback) {
-        const std::int32_t capacity[2] = {feedbackLineCapacity(fs), feedbackLineCapacity(fs)};
-        feedbackReady = allocateStage(feedback, capacity, 2, freshFeedback);
-    }
-    if (builds & kBuildTail) {
-        tailPlan = planTail(tailSettings, fs);
-        tailReady = allocateStage(tailLines.line, tailPlan.capacity, 2 * tailPlan.linesPerChannel, freshTail);
-    }
-    if (builds & kBuildEarly) {
-        earlyPlan = planEarlyReflections(earlySettings, fs);
-        earlyReady = allocateStage(early.line, earlyPlan.capacity, 2, freshEarly);
+    void add(float* storage) {
+        if (count < kRoom) buffers[count++] = storage;
     }
 
-    float* retired[2 * 2 + kMaxTailLines] = {};
-    std::int32_t retiredCount = 0;
-    {
-        std::lock_guard<InstanceLock> lock(processLock);
-        if (feedbackReady) {
-            const std::int32_t capacity = feedbackLineCapacity(fs);
-            for (std::int32_t c = 0; c < 2; ++c) {
-                if (!freshFeedback[c]) continue;
-                retired[retiredCount++] = feedback[c].install(capacity, freshFeedback[c]);
-                feedback[c].delay = 0.0f;
-            }
-            updateFeedbackTimes();
-        }
-        if (tailReady) {
-            const std::int32_t lines = 2 * tailPlan.linesPerChannel;
-            tailLines.linesPerChannel = tailPlan.linesPerChannel;
-            for (std::int32_t j = 0; j < kMaxTailLines; ++j) {
-                ReverbLine& line = tailLines.line[j];
-                if (j < lines) {
-                    if (freshTail[j])
-                        retired[retiredCount++] = line.install(tailPlan.capacity[j], freshTail[j]);
-                    line.delay = static_cast<float>(line.capacity - 1);
-                } else if (line.hasStorage()) {
-                    retired[retiredCount++] = line.detach();
-                }
-                tailLines.modulationOffset[j] = tailPlan.modulationOffset[j];
-            }
-            gainsDirty = true;
-        }
-        if (earlyReady) {
-            early.tapCount = earlyPlan.tapCount;
-            for (std::int32_t c = 0; c < 2; ++c)
-                if (freshEarly[c])
-                    retired[retiredCount++] = early.line[c].install(earlyPlan.capacity[c], freshEarly[c]);
-            std::copy(std::begin(earlyPlan.tapDelaySamples), std::end(earlyPlan.tapDelaySamples),
-                      std::begin(early.tapDelaySamples));
-        }
-    }
+    std::int32_t samples = 0; // every buffer's size, guard excluded
+    bool completeSet = false; // a new rate: one buffer for every line
+    float* buffers[kRoom] = {};
+    std::int32_t count = 0;
+};
+
+} // namespace
+
+Reverb::~Reverb() {
+    for (std::int32_t i = 0; i < spareCount; ++i)
+        delete[] spares[i];
     for (std::int32_t i = 0; i < retiredCount; ++i)
         delete[] retired[i];
+}
+
+ReverbLine& Reverb::lineAt(std::int32_t i) {
+    if (i < 2) return feedback[i];
+    if (i < 4) return early.line[i - 2];
+    return tailLines.line[i - 4];
+}
+
+std::unique_ptr<DeferredPackage> Reverb::prepareDeferred(const DeferredRequest& request) {
+    const float fs = request.sampleRate;
+    if (!(fs > 0.0f)) return nullptr;
+    const bool newRate = fs != preparedRate;
+    const std::int32_t wanted = newRate ? kLineCount : sparesWanted.load(std::memory_order_acquire);
+    if (wanted <= 0) return nullptr;
+    auto package = std::make_unique<ReverbStorage>();
+    package->samples = lineStorageFor(fs);
+    package->completeSet = newRate;
+    for (std::int32_t i = 0; i < wanted; ++i)
+        package->add(allocateLineStorage(package->samples));
+    if (newRate) preparedRate = fs; // only once every allocation has succeeded
+    return package;
+}
+
+// At most one buffer per line between two installs, so the list never fills.
+void Reverb::retire(float* storage) {
+    if (retiredCount < 2 * kLineCount) retired[retiredCount++] = storage;
+}
+
+void Reverb::installDeferred(DeferredPackage& delivered) {
+    auto& package = static_cast<ReverbStorage&>(delivered);
+    float* received[ReverbStorage::kRoom];
+    const std::int32_t receivedCount = package.count;
+    std::copy(package.buffers, package.buffers + receivedCount, received);
+    package.count = 0;
+
+    if (package.completeSet) {
+        // A new rate: every line takes fresh storage; the lengths follow once
+        // the rate is set. Spares of the old size go back.
+        for (std::int32_t i = 0; i < kLineCount && i < receivedCount; ++i)
+            package.add(lineAt(i).install(0, received[i]));
+        for (std::int32_t i = 0; i < spareCount; ++i)
+            package.add(spares[i]);
+        spareCount = 0;
+        std::fill(std::begin(tailActive), std::end(tailActive), false);
+        storageSamples = receivedCount >= kLineCount ? package.samples : 0;
+        linesDirty = false;
+        layoutPending = true;
+    } else {
+        awaitingSpares = false;
+        for (std::int32_t i = 0; i < receivedCount; ++i) {
+            if (package.samples == storageSamples && spareCount < kLineCount)
+                spares[spareCount++] = received[i];
+            else
+                package.add(received[i]);
+        }
+        if (layoutPending || silencePending) applyLayout();
+        if (!layoutPending && !silencePending) sparesWanted.store(0, std::memory_order_relaxed);
+        // Spares beyond what the layout needed go back rather than wait.
+        for (std::int32_t i = 0; i < spareCount; ++i)
+            package.add(spares[i]);
+        spareCount = 0;
+    }
+    for (std::int32_t i = 0; i < retiredCount; ++i)
+        package.add(retired[i]);
+    retiredCount = 0;
+}
+
+void Reverb::settleChanges() {
+    if (layoutPending || silencePending) applyLayout();
+}
+
+bool Reverb::trySpares(std::int32_t needed) {
+    if (spareCount >= needed) {
+        sparesWanted.store(0, std::memory_order_relaxed);
+        return true;
+    }
+    sparesWanted.store(needed - spareCount, std::memory_order_release);
+    awaitingSpares = true;
+    requestDeferredWork();
+    return false;
+}
+
+void Reverb::applyLayout() {
+    if (!(sampleRate > 0.0f) || storageSamples < lineStorageFor(sampleRate)) {
+        // No storage for this rate yet: only the loop structure can follow.
+        if (silencePending && !linesDirty) {
+            silencePending = false;
+            adoptAlgorithm();
+        }
+        return;
+    }
+
+    if (silencePending) {
+        if (linesDirty) {
+            if (!trySpares(kLineCount)) return;
+            for (std::int32_t i = 0; i < kLineCount; ++i) {
+                // The same line, silent: length, delay and write position stay.
+                ReverbLine& line = lineAt(i);
+                const float delay = line.delay;
+                const std::int32_t nextWrite = line.nextWrite;
+                retire(line.install(line.capacity, spares[--spareCount]));
+                line.delay = delay;
+                line.nextWrite = nextWrite;
+            }
+            clearFilterStates();
+            linesDirty = false;
+        }
+        silencePending = false;
+        adoptAlgorithm();
+    }
+    if (!layoutPending) return;
+
+    auto value = [this](std::int32_t i) { return sanitizedValue(i, values[i]); };
+    const TailPlan tail =
+        planTail({value(kReverbTailDensity), value(kReverbSize), value(kReverbStereo),
+                  value(kReverbTailDirection), value(kReverbTailSpread), value(kReverbTailDistribution)},
+                 sampleRate);
+    const EarlyPlan taps = planEarlyReflections({value(kReverbDiffuseDelay), value(kReverbDiffuseDirection),
+                                                 value(kReverbDiffuseDensity), value(kReverbDiffuseSpread),
+                                                 value(kReverbDiffuseDistribution), value(kReverbStereo)},
+                                                sampleRate);
+    const std::int32_t feedbackCapacity = feedbackLineCapacity(sampleRate);
+
+    // A line changes when its length does, or when it returns to use.
+    std::int32_t capacity[kLineCount] = {};
+    bool changes[kLineCount] = {};
+    std::int32_t changing = 0;
+    const std::int32_t tailCount = 2 * tail.linesPerChannel;
+    for (std::int32_t i = 0; i < kLineCount; ++i) {
+        const std::int32_t j = i - 4;
+        if (i < 2)
+            capacity[i] = feedbackCapacity;
+        else if (i < 4)
+            capacity[i] = taps.capacity[i - 2];
+        else
+            capacity[i] = j < tailCount ? tail.capacity[j] : lineAt(i).capacity;
+        const bool used = i < 4 || j < tailCount;
+        changes[i] = used && (capacity[i] != lineAt(i).capacity || (i >= 4 && !tailActive[j]));
+        if (changes[i]) ++changing;
+    }
+    if (linesDirty && changing > 0 && !trySpares(changing)) return;
+
+    for (std::int32_t i = 0; i < kLineCount; ++i) {
+        if (!changes[i]) continue;
+        ReverbLine& line = lineAt(i);
+        // A line that holds no sound keeps its (all-zero) storage.
+        float* storage = linesDirty ? spares[--spareCount] : line.storage;
+        float* old = line.install(capacity[i], storage);
+        if (linesDirty) retire(old);
+    }
+    tailLines.linesPerChannel = tail.linesPerChannel;
+    for (std::int32_t j = 0; j < kMaxTailLines; ++j) {
+        tailActive[j] = j < tailCount;
+        if (tailActive[j]) tailLines.line[j].delay = static_cast<float>(tailLines.line[j].capacity - 1);
+        tailLines.modulationOffset[j] = tail.modulationOffset[j];
+    }
+    early.tapCount = taps.tapCount;
+    std::copy(std::begin(taps.tapDelaySamples), std::end(taps.tapDelaySamples),
+              std::begin(early.tapDelaySamples));
+    updateFeedbackTimes();
+    gainsDirty = true;
+    layoutPending = false;
+    sparesWanted.store(0, std::memory_order_relaxed);
 }
 
 // ---------------------------------------------------------------------------
 // Processing
 
 bool Reverb::linesReady() const {
-    return early.line[0].hasStorage() && early.line[1].hasStorage() && feedback[0].hasStorage() &&
-           feedback[1].hasStorage();
+    return early.line[0].capacity > 0 && early.line[1].capacity > 0 && feedback[0].capacity > 0 &&
+           feedback[1].capacity > 0;
 }
 
 void Reverb::process(AudioBuffers& buffers, bool replacing) {
-    if (clearPending) {
-        clearSignals();
-        clearPending = false;
-    }
+    if ((layoutPending || silencePending) && !awaitingSpares) applyLayout();
     if (gainsDirty) {
         gainsDirty = false;
         tailLines.updateGains(values[kReverbDecay], sampleRate);
     }
-    if (!linesReady())
+    if (!linesReady()) {
         runDry(buffers, replacing);
-    else if (ctl.algorithm)
+        return;
+    }
+    linesDirty = true;
+    if (ctl.algorithm)
         run<1>(buffers, replacing);
     else
         run<0>(buffers, replacing);

@@ -9,8 +9,9 @@
 #include "effects/reverb/tail.h"
 #include "framework/effect.h"
 
+#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 
 namespace quor {
 
@@ -62,21 +63,26 @@ struct ReverbControls {
 class Reverb : public HostedEffect {
   public:
     Reverb();
+    ~Reverb() override;
 
-    // Control thread, processLock held. Builds are only flagged here and done
-    // by applyDeferredChanges.
     void sampleRateChanged() override;
+    // Changes that need other line lengths only ask for them: the lines are
+    // built off the audio thread (prepareDeferred) and swapped in later.
     void parameterChanged(std::int32_t index) override;
     void formatValue(std::int32_t index, char* text, std::int32_t maxLength) override;
-    // processLock held: silences every line and filter; write positions, the
-    // oscillator phase, the smoother and the coefficients stay.
+    // Silences every line and filter; write positions, the oscillator phase,
+    // the smoother and the coefficients stay. Zeroes line storage only when
+    // processing has written it since its last clear.
     void reset() override;
     void clear() override;
-    // Audio thread, processLock held.
     void process(AudioBuffers& buffers, bool replacing) override;
-    // Control thread, no lock held: computes and allocates the flagged line
-    // builds, installs them under processLock and frees what they replaced.
-    void applyDeferredChanges() override;
+
+    // Off the audio thread: a complete set of zeroed line storage for a new
+    // rate, or the zeroed spares that processing asked for.
+    std::unique_ptr<DeferredPackage> prepareDeferred(const DeferredRequest& request) override;
+    void installDeferred(DeferredPackage& package) override;
+    bool resetClearsLargeBuffers() const override { return linesDirty; }
+    void settleChanges() override;
 
     // Inspection (tests), between blocks.
     const ReverbControls& controls() const { return ctl; }
@@ -92,13 +98,22 @@ class Reverb : public HostedEffect {
     virtual float* allocateLineStorage(std::int32_t samples);
 
   private:
-    enum PendingBuild : std::uint32_t { kBuildFeedback = 1u, kBuildTail = 2u, kBuildEarly = 4u };
+    // Feedback, early and tail lines: every one has storage of one size, room
+    // for the longest line any setting asks for at the current rate.
+    static constexpr std::int32_t kLineCount = 2 + 2 + kMaxTailLines;
 
-    void requestBuild(std::uint32_t builds);
+    ReverbLine& lineAt(std::int32_t i);
     void updateFeedbackTimes();
-    void clearSignals();
+    void adoptAlgorithm();
+    void clearFilterStates();
+    // Gives the lines the lengths and taps the values ask for, and silences
+    // them for an algorithm switch. Lines that hold no sound are changed in
+    // place; a line that sounds changes only by trading its storage for a
+    // zeroed spare, and while spares are short the change waits for them.
+    void applyLayout();
+    bool trySpares(std::int32_t needed);
+    void retire(float* storage);
     bool linesReady() const;
-    void runPendingBuilds();
     template <int Algorithm> void run(AudioBuffers& buffers, bool replacing);
     void runDry(AudioBuffers& buffers, bool replacing);
 
@@ -107,12 +122,21 @@ class Reverb : public HostedEffect {
     ReverbLine feedback[2];
     BandPassState band[2];
     ReverbTail tailLines;
-    float phase = 0.0f; // oscillator, cycles in [0, 1)
+    bool tailActive[kMaxTailLines] = {}; // in use since the last layout; a line that returns starts silent
+    float phase = 0.0f;                  // oscillator, cycles in [0, 1)
     bool gainsDirty = false;
-    bool clearPending = false;
-    std::uint32_t pendingBuilds = 0; // guarded by processLock
+    bool linesDirty = false;         // processing has written the lines since they were last all zero
+    bool layoutPending = false;      // the values ask for other lengths or taps
+    bool silencePending = false;     // an algorithm switch waits for silent lines
+    bool awaitingSpares = false;     // asked for spares that have not arrived
+    std::int32_t storageSamples = 0; // every line's storage, guard excluded; 0 before a rate
+    float* spares[kLineCount] = {};  // zeroed storage received, not yet used
+    std::int32_t spareCount = 0;
+    float* retired[2 * kLineCount] = {}; // storage traded in, to be freed off the audio thread
+    std::int32_t retiredCount = 0;
+    std::atomic<std::int32_t> sparesWanted{0}; // processing -> preparation
+    float preparedRate = 0.0f;                 // preparation only
     ParamSmoother smoother;
-    std::mutex buildMutex; // one builder at a time; others leave their flags to it
 };
 
 } // namespace quor

@@ -1,34 +1,47 @@
-// Drives an effect directly the way the host adapter does: a value and its
-// parameterChanged, or a new rate with its prepared storage installed and the
-// reset, then any deferred work.
+// Drives an effect directly, with its deferred work done at once on the
+// calling thread: a value and its parameterChanged, or a new rate with its
+// storage installed and the reset, each followed by whatever storage the
+// effect then asks for.
 #pragma once
 
 #include "framework/effect.h"
 
 #include <cstdint>
-#include <mutex>
+#include <memory>
+#include <new>
 
 namespace quor::test {
 
-inline void setValue(HostedEffect& fx, std::int32_t index, float value) {
-    {
-        std::lock_guard<InstanceLock> lock(fx.processLock);
-        fx.values[index] = value;
-        fx.parameterChanged(index);
+// A failed allocation leaves the effect as it was, as in the host adapter.
+inline std::unique_ptr<DeferredPackage> prepare(HostedEffect& fx, float sampleRate) {
+    try {
+        return fx.prepareDeferred(DeferredRequest{fx.values, fx.paramCount, sampleRate});
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
-    fx.applyDeferredChanges();
+}
+
+inline void finishDeferredWork(HostedEffect& fx) {
+    fx.settleChanges();
+    for (int round = 0; round < 4; ++round) {
+        std::unique_ptr<DeferredPackage> package = prepare(fx, fx.sampleRate);
+        if (!package) return;
+        fx.installDeferred(*package);
+    }
+}
+
+inline void setValue(HostedEffect& fx, std::int32_t index, float value) {
+    fx.values[index] = value;
+    fx.parameterChanged(index);
+    finishDeferredWork(fx);
 }
 
 inline void startAt(HostedEffect& fx, float sampleRate) {
-    std::unique_ptr<DeferredPackage> package =
-        fx.prepareDeferred(DeferredRequest{fx.values, fx.paramCount, sampleRate});
-    {
-        std::lock_guard<InstanceLock> lock(fx.processLock);
-        if (package) fx.installDeferred(*package);
-        fx.setSampleRate(sampleRate);
-        fx.reset();
-    }
-    fx.applyDeferredChanges();
+    std::unique_ptr<DeferredPackage> package = prepare(fx, sampleRate);
+    if (package) fx.installDeferred(*package);
+    fx.setSampleRate(sampleRate);
+    fx.reset();
+    finishDeferredWork(fx);
 }
 
 } // namespace quor::test

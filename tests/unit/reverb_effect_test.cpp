@@ -1,4 +1,5 @@
 #include "effects/reverb/reverb.h"
+#include "framework/effect_controller.h"
 #include "tests/support/effect_driver.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <mutex>
 #include <new>
 #include <random>
 #include <thread>
@@ -132,7 +132,6 @@ bool render(Reverb& fx, std::int32_t frames) {
     for (std::int32_t at = 0; at < frames; at += 512) {
         float* p[2] = {io.data() + at, io.data() + frames + at};
         AudioBuffers buffers{p, p, std::min(512, frames - at), 0};
-        std::lock_guard<InstanceLock> lock(fx.processLock);
         fx.process(buffers, true);
     }
     return std::all_of(io.begin(), io.end(), [](float x) { return std::isfinite(x); });
@@ -171,7 +170,7 @@ TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
     startAt(fx, 44100.0f);
     EXPECT_EQ(fx.tail().line[0].delay, 1117.0f); // a tail line is read at its capacity - 1
     EXPECT_EQ(fx.tail().line[11].delay, 7008.0f);
-    EXPECT_FALSE(fx.tail().line[12].hasStorage());
+    EXPECT_EQ(fx.tail().linesPerChannel, 6);
     EXPECT_EQ(fx.earlyReflections().line[0].capacity, 2834);
     EXPECT_EQ(fx.feedbackLine(1).capacity, 48512);
     EXPECT_EQ(fx.feedbackLine(0).delay, 1.0f);
@@ -183,19 +182,19 @@ TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
     const float* early = fx.earlyReflections().line[0].storage;
     const float* tail = fx.tail().line[3].storage;
     const float tap0 = fx.earlyReflections().tapDelaySamples[0];
-    setValue(fx, kReverbDiffuseSpread, 0.9f);
+    setValue(fx, kReverbDiffuseSpread, 0.9f); // lines that sound change with the next block
+    render(fx, 1);
     EXPECT_NE(fx.earlyReflections().tapDelaySamples[0], tap0);
     EXPECT_EQ(fx.earlyReflections().line[0].storage, early);
     EXPECT_NE(fx.earlyReflections().line[0].read(10.0f), 0.0f);
     setValue(fx, kReverbTailDensity, 6.7f); // acts as 6: nothing to build
-    startAt(fx, 44100.0f);               // the same rate: nothing to build
+    startAt(fx, 44100.0f);                  // the same rate: nothing to build
     EXPECT_EQ(fx.tail().line[3].storage, tail);
 
     startAt(fx, 48000.0f);
     EXPECT_EQ(fx.feedbackLine(0).capacity, 52802);
-    setValue(fx, kReverbTailDensity, 2.0f); // the lines no longer used lose their storage
+    setValue(fx, kReverbTailDensity, 2.0f); // silent lines change at once
     EXPECT_EQ(fx.tail().linesPerChannel, 2);
-    EXPECT_FALSE(fx.tail().line[4].hasStorage());
 }
 
 // Storage requests fail while armed.
@@ -214,14 +213,19 @@ TEST(Reverb, FailedAllocationKeepsThePreviousLines) {
     StarvedReverb fx;
     fx.applyDefaults();
     startAt(fx, 44100.0f);
+    render(fx, 512); // lines that hold sound change only with new storage
     const float* storage = fx.tail().line[0].storage;
     fx.failing = true;
     setValue(fx, kReverbSize, 0.9f);
+    render(fx, 1); // asks for storage for the new lengths, which cannot be had
+    test::finishDeferredWork(fx);
     EXPECT_EQ(fx.tail().line[0].storage, storage);
     EXPECT_EQ(fx.tail().line[0].delay, 1117.0f);
     EXPECT_TRUE(render(fx, 4096));
     fx.failing = false;
-    setValue(fx, kReverbSize, 0.9f + 1e-6f);
+    setValue(fx, kReverbSize, 0.9f + 1e-6f); // the next change asks again
+    render(fx, 1);
+    test::finishDeferredWork(fx);
     EXPECT_GT(fx.tail().line[0].delay, 1117.0f);
 
     // No line at all: only the dry path sounds.
@@ -253,35 +257,98 @@ TEST(Reverb, MixGlidesOnlyOnceProcessingRuns) {
     EXPECT_EQ(fx.controls().dryGain, 1.0f);
 }
 
-// Rebuilds from two control threads while the audio thread runs blocks.
-TEST(Reverb, ConcurrentRebuildsStaySafe) {
-    Reverb fx;
-    fx.applyDefaults();
-    startAt(fx, 44100.0f);
-    std::atomic<bool> done{false}, finite{true};
+// A Reverb run as a host adapter runs it: values stored from any thread,
+// builds on the controller's worker, installs at block starts.
+struct Session {
+    template <class R> static std::unique_ptr<R> withDefaults() {
+        auto fx = std::make_unique<R>();
+        fx->applyDefaults();
+        return fx;
+    }
+    explicit Session(std::unique_ptr<Reverb> effect)
+        : fx(*effect), controller(std::move(effect), withDefaults<Reverb>()) {}
+
+    // One audio block; false when it was skipped.
+    bool block(std::int32_t frames = 256) {
+        if (!controller.beginBlock()) return false;
+        const bool ran = controller.runPendingReset();
+        if (ran) render(fx, frames);
+        controller.endBlock();
+        return ran;
+    }
+    void expectTailBuiltFor(float density, float size) const {
+        const TailPlan plan = planTail({density, size, 1.0f, 1.0f, 0.5f, 0.5f}, 48000.0f);
+        ASSERT_EQ(fx.tail().linesPerChannel, plan.linesPerChannel);
+        for (std::int32_t j = 0; j < 2 * plan.linesPerChannel; ++j)
+            EXPECT_EQ(fx.tail().line[j].capacity, plan.capacity[j]) << j;
+    }
+
+    Reverb& fx;
+    EffectController controller;
+};
+
+// Holds its next line allocation open until released.
+class HeldReverb : public Reverb {
+  public:
+    std::atomic<bool> holdNext{false}, holding{false}, release{false};
+
+  protected:
+    float* allocateLineStorage(std::int32_t samples) override {
+        if (holdNext.exchange(false)) {
+            holding = true;
+            while (!release)
+                std::this_thread::yield();
+        }
+        return Reverb::allocateLineStorage(samples);
+    }
+};
+
+TEST(Reverb, ADensityChangedBackDuringItsBuildIsBuilt) {
+    auto owned = Session::withDefaults<HeldReverb>();
+    HeldReverb& held = *owned;
+    Session s(std::move(owned));
+    s.controller.changeSampleRate(48000.0f);
+    s.block(); // the lines now hold sound: new lengths need new storage
+    held.holdNext = true;
+    s.controller.storeValue(kReverbTailDensity, 8.0f);
+    s.block(); // applies Density 8: the worker starts the build and stops in it
+    while (!held.holding)
+        std::this_thread::yield();
+    s.controller.storeValue(kReverbTailDensity, 6.0f);
+    s.block(); // applies Density 6 while the build for 8 is open
+    held.release = true;
+    s.controller.settle(); // takes the finished build in, then builds what the stored values need
+    s.expectTailBuiltFor(6.0f, 0.4f);
+    EXPECT_EQ(s.fx.values[kReverbTailDensity], 6.0f);
+}
+
+// Changes from two control threads while the audio thread runs blocks.
+TEST(Reverb, ConcurrentChangesEndBuiltAsStored) {
+    Session s(Session::withDefaults<Reverb>());
+    s.controller.changeSampleRate(48000.0f);
+    std::atomic<bool> done{false};
     std::thread audio([&] {
         while (!done)
-            if (!render(fx, 512)) finite = false;
+            s.block(512);
     });
     auto control = [&](std::int32_t index, unsigned seed) {
         std::mt19937 rng(seed);
         std::uniform_real_distribution<float> dist(0.0f, 1.0f);
-        for (int i = 0; i < 150; ++i)
-            setValue(fx, index, index == kReverbTailDensity ? 1.0f + 15.0f * dist(rng) : dist(rng));
+        for (int i = 0; i < 300; ++i)
+            s.controller.storeValue(index, index == kReverbTailDensity ? std::floor(1.0f + 16.0f * dist(rng))
+                                                                       : dist(rng));
     };
     std::thread size(control, kReverbSize, 1u), density(control, kReverbTailDensity, 2u);
-    control(kReverbDiffuseDensity, 3u);
+    control(kReverbAlgorithm, 3u);
     size.join();
     density.join();
     done = true;
     audio.join();
-    EXPECT_TRUE(finite);
-    // Whatever the interleaving, the last values are what is built.
-    const TailPlan plan =
-        planTail({fx.values[kReverbTailDensity], fx.values[kReverbSize], 1.0f, 1.0f, 0.5f, 0.5f}, 44100.0f);
-    ASSERT_EQ(fx.tail().linesPerChannel, plan.linesPerChannel);
-    for (std::int32_t j = 0; j < 2 * plan.linesPerChannel; ++j)
-        EXPECT_EQ(fx.tail().line[j].capacity, plan.capacity[j]) << j;
+    s.controller.settle();
+    for (std::int32_t i = 0; i < kReverbParamCount; ++i)
+        EXPECT_EQ(s.fx.values[i], s.controller.storedValue(i)) << i;
+    s.expectTailBuiltFor(s.fx.values[kReverbTailDensity], s.fx.values[kReverbSize]);
+    EXPECT_EQ(s.fx.controls().algorithm, s.fx.values[kReverbAlgorithm] > 0.5f ? 1 : 0);
 }
 
 } // namespace

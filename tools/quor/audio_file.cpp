@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -66,22 +66,46 @@ std::string formatPart(int format, int command) {
     return info.name;
 }
 
-// The temporary file being written, for discardUnfinishedOutput().
-char unfinishedPath[4096];
-volatile std::sig_atomic_t haveUnfinished = 0;
+// The temporary files being written, for discardUnfinishedOutput(): one slot
+// per writer (a batch writes one file per job at a time). A slot is free,
+// taken while its path is copied in, or holds a path; lock-free atomics keep
+// it safe to read in a signal handler.
+enum SlotState { kFree, kTaken, kHoldsPath };
+struct UnfinishedSlot {
+    std::atomic<int> state{kFree};
+    char path[4096];
+};
+UnfinishedSlot unfinished[kMaxUnfinishedOutputs];
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void trackUnfinished(const std::string& path) {
-    haveUnfinished = 0;
-    if (path.size() >= sizeof unfinishedPath) return;
-    std::memcpy(unfinishedPath, path.c_str(), path.size() + 1);
-    haveUnfinished = 1;
+int trackUnfinished(const std::string& path) {
+    if (path.size() >= sizeof unfinished[0].path) return -1;
+    for (int k = 0; k < kMaxUnfinishedOutputs; ++k) {
+        int expected = kFree;
+        if (!unfinished[k].state.compare_exchange_strong(expected, kTaken)) continue;
+        std::memcpy(unfinished[k].path, path.c_str(), path.size() + 1);
+        unfinished[k].state.store(kHoldsPath);
+        return k;
+    }
+    return -1;
+}
+
+void untrack(int& slot) {
+    if (slot >= 0) unfinished[slot].state.store(kFree);
+    slot = -1;
 }
 
 } // namespace
 
+bool knownContainer(const std::string& extension) {
+    return majorForExtension(extension) != 0;
+}
+
 void discardUnfinishedOutput() {
-    if (haveUnfinished) unlink(unfinishedPath);
-    haveUnfinished = 0;
+    for (UnfinishedSlot& slot : unfinished) {
+        int expected = kHoldsPath;
+        if (slot.state.compare_exchange_strong(expected, kTaken)) unlink(slot.path);
+    }
 }
 
 AudioReader::AudioReader(const std::string& path) : filePath(path) {
@@ -140,11 +164,11 @@ AudioWriter::AudioWriter(const std::string& path, int format, int channels, int 
     if (!f) throw Error("cannot write " + path + ": " + sf_strerror(nullptr));
     file = f;
     sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    if (writePath != finalPath) trackUnfinished(writePath);
+    if (writePath != finalPath) unfinishedSlot = trackUnfinished(writePath);
 }
 
 AudioWriter::~AudioWriter() {
-    haveUnfinished = 0;
+    untrack(unfinishedSlot);
     close();
     if (!committed && writePath != finalPath) std::remove(writePath.c_str());
 }
@@ -168,9 +192,9 @@ void AudioWriter::commit() {
     }
     file = nullptr;
     if (status != SF_ERR_NO_ERROR) throw Error("error writing " + finalPath);
-    haveUnfinished = 0;
     if (writePath != finalPath && std::rename(writePath.c_str(), finalPath.c_str()) != 0)
         throw Error("cannot move the output into place at " + finalPath);
+    untrack(unfinishedSlot);
     committed = true;
 }
 
@@ -198,6 +222,11 @@ int outputFormatFor(const std::string& outPath, int inputFormat, const std::stri
         if (lossy == lossySubtype && writable(major | subtype, channels, sampleRate)) return major | subtype;
     }
     throw Error("cannot write " + outPath + " in the format its name asks for");
+}
+
+bool floatEncoding(int format) {
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }
 
 std::string describeFormat(int format) {

@@ -56,6 +56,7 @@ class AudioWriter {
     std::string writePath;
     sf_private_tag* file = nullptr;
     bool committed = false;
+    int unfinishedSlot = -1;
 };
 
 // The format to write `outPath` in: the container its extension names (the
@@ -66,9 +67,18 @@ class AudioWriter {
 int outputFormatFor(const std::string& outPath, int inputFormat, const std::string& encoding, int channels,
                     int sampleRate);
 
-// Removes the temporary file of the output being written, if any. Safe in a
-// signal handler: a crashing plug-in leaves no half-written file behind.
+// Removes the temporary files of the outputs being written, if any. Safe in a
+// signal handler: a crashing plug-in leaves no half-written file behind. It
+// knows of this many files written at the same time.
 void discardUnfinishedOutput();
+constexpr int kMaxUnfinishedOutputs = 64;
+
+// Whether an output file name ending in `extension` ("flac") names a
+// container quor can write.
+bool knownContainer(const std::string& extension);
+
+// Whether the format stores float samples, which never clip.
+bool floatEncoding(int format);
 
 // "WAV (Microsoft), Signed 24 bit PCM".
 std::string describeFormat(int format);

@@ -1,12 +1,13 @@
 #include "tools/quor/commands.h"
 
 #include "tools/quor/audio_file.h"
+#include "tools/quor/batch.h"
 #include "tools/quor/bench.h"
 #include "tools/quor/demo_signal.h"
 #include "tools/quor/error.h"
+#include "tools/quor/json.h"
 #include "tools/quor/parameters.h"
 #include "tools/quor/plugin.h"
-#include "tools/quor/plugin_locator.h"
 #include "tools/quor/preset_file.h"
 #include "tools/quor/render.h"
 #include "tools/quor/report.h"
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 
 namespace quor::cli {
 
@@ -25,6 +27,8 @@ namespace {
 constexpr int kMaxBlockFrames = 65536;
 constexpr double kMinRate = 1000.0;
 constexpr double kMaxRate = 768000.0;
+// Each job writes one file at a time; a crash must find every one of them.
+constexpr int kMaxJobs = kMaxUnfinishedOutputs;
 
 void checkBlockSize(int frames) {
     if (frames < 1 || frames > kMaxBlockFrames)
@@ -42,107 +46,42 @@ std::string fileStem(const std::string& path) {
     return std::filesystem::path(path).stem().string();
 }
 
-bool floatFormat(int format) {
-    const int subtype = format & SF_FORMAT_SUBMASK;
-    return subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
-}
-
-void reportProblems(const RenderResult& r, const SignalStats& outStats, int format,
-                    const std::string& pluginName) {
-    if (r.latencyIgnored)
-        warn(pluginName + " reported an implausible latency; nothing was compensated for it");
-    else if (r.latencyChanged)
-        warn(pluginName + " changed its latency while rendering (" + std::to_string(r.latency) + " -> " +
-             std::to_string(r.reportedLatency) + " samples); the output is aligned for " +
-             std::to_string(r.latency));
-    if (r.nonFiniteOutput > 0)
-        warn(pluginName + " produced " + std::to_string(r.nonFiniteOutput) +
-             " samples that were not numbers (NaN or infinite); they were written as silence");
-    if (outStats.peak() > 1.0 && !floatFormat(format))
-        warn("the output peaks at +" + formatLevel(toDecibels(outStats.peak())) +
-             " dBFS; samples beyond full scale were clipped in the file");
-}
-
-void summarise(std::ostream& out, RenderSummary& s, const Plugin& plugin, const RenderResult& r,
-               const SignalStats& in, const SignalStats& outStats) {
-    s.pluginName = plugin.effectName();
-    s.pluginPath = plugin.path();
-    s.inputStats = &in;
-    s.outputStats = &outStats;
-    s.result = r;
-    printRenderSummary(out, s);
-}
-
 } // namespace
 
-std::unique_ptr<Plugin> loadPlugin(const PluginChoice& choice) {
-    if (!choice.effect.empty() && !choice.path.empty())
-        throw Error("give either --effect or --plugin, not both");
-    if (!choice.path.empty()) return Plugin::load(choice.path);
-    if (!choice.effect.empty()) return Plugin::load(locateEffect(choice.effect));
-    throw Error("choose a plug-in with --effect NAME or --plugin PATH");
+void checkRenderOptions(const RenderOptions& o) {
+    if (o.outDir.empty() && (o.inputs.size() != 1 || o.output.empty()))
+        throw Error("render takes IN OUT, or the inputs IN... with --out-dir DIR");
+    if (!o.outDir.empty() && (o.inputs.empty() || !o.output.empty()))
+        throw Error("render --out-dir DIR takes the input files only");
+    if (!o.format.empty() && o.outDir.empty())
+        throw Error("--format goes with --out-dir; for one file, OUT's extension names the container");
+    if (!o.format.empty() && !knownContainer(o.format))
+        throw Error("--format " + o.format +
+                    " names no container quor can write (wav, flac, aiff, ogg, ...)");
+    if (o.jobs < 1 || o.jobs > kMaxJobs)
+        throw Error("--jobs takes 1 to " + std::to_string(kMaxJobs) + ", not " + std::to_string(o.jobs));
+    for (std::size_t k = 0; o.chain.size() > 1 && k < o.chain.size(); ++k)
+        if (o.chain[k].plugin.effect.empty() && o.chain[k].plugin.path.empty())
+            throw Error("stage " + std::to_string(k + 1) +
+                        " of the chain has no plug-in: give it --effect NAME or --plugin PATH");
 }
 
 int runRender(const RenderOptions& o, std::ostream& out) {
+    checkRenderOptions(o);
     checkBlockSize(o.blockSize);
-    const TailSetting tail = parseTail(o.tail);
-    AudioReader input(o.input);
-    const AudioFileInfo& info = input.info();
-    std::unique_ptr<AudioReader> side;
-    if (!o.sidechain.empty()) {
-        side = std::make_unique<AudioReader>(o.sidechain);
-        if (side->info().sampleRate != info.sampleRate)
-            throw Error("the side-chain " + o.sidechain + " is at " +
-                        std::to_string(side->info().sampleRate) + " Hz, the input at " +
-                        std::to_string(info.sampleRate) + " Hz");
-        if (side->info().frames != info.frames)
-            throw Error("the side-chain " + o.sidechain + " has " + std::to_string(side->info().frames) +
-                        " frames, the input " + std::to_string(info.frames) +
-                        "; they must have the same length");
-    }
+    parseTail(o.tail);
+    if (!o.outDir.empty()) return renderBatch(o, out, std::cerr);
 
-    std::unique_ptr<Plugin> plugin = loadPlugin(o.plugin);
-    if (side && plugin->numInputs() <= 2)
-        throw Error(plugin->effectName() + " has no side-chain inputs for " + o.sidechain);
-    if (renderChannels(*plugin) < 1) throw Error(plugin->effectName() + " has no audio outputs");
-    plugin->configure(info.sampleRate, o.blockSize);
-    if (!o.preset.empty()) applyPreset(*plugin, loadPresetFile(o.preset));
-    applySettings(*plugin, o.settings);
-
-    const int outChannels = renderChannels(*plugin);
-    const int format = outputFormatFor(o.output, info.format, o.encoding, outChannels, info.sampleRate);
-    AudioWriter writer(o.output, format, outChannels, info.sampleRate);
-    ReaderSource source(input, o.blockSize);
-    std::unique_ptr<ReaderSource> sideSource =
-        side ? std::make_unique<ReaderSource>(*side, o.blockSize) : nullptr;
-    WriterSink sink(writer, outChannels, o.blockSize);
-    SignalStats inStats(2, info.sampleRate, o.blockSize);
-    SignalStats outStats(outChannels, info.sampleRate, o.blockSize);
-
-    RenderSettings settings;
-    settings.blockSize = o.blockSize;
-    settings.tail = tail;
-    settings.compensateLatency = o.compensateLatency;
-    RenderResult result;
-    {
-        ProgressBar bar(o.progress);
-        result = render(*plugin, source, sideSource.get(), sink, settings, &inStats, &outStats,
-                        [&bar](std::int64_t done, std::int64_t expected) { bar.update(done, expected); });
-    }
-    writer.commit();
-
-    RenderSummary s;
-    s.inputName = o.input;
-    s.inputFormat = describeFormat(info.format);
-    s.inputChannels = info.channels;
-    s.outputName = o.output;
-    s.outputFormat = describeFormat(format);
-    s.outputChannels = outChannels;
-    s.sampleRate = info.sampleRate;
-    s.automaticTail = tail.automatic;
-    s.compensateLatency = o.compensateLatency;
-    summarise(out, s, *plugin, result, inStats, outStats);
-    reportProblems(result, outStats, format, plugin->effectName());
+    FileRender file(o.inputs[0], o.output, o);
+    Chain chain(o.chain, file.sampleRate(), o.blockSize);
+    const RenderSummary s = file.run(chain, o.progress);
+    if (o.json)
+        printRenderJson(out, {s});
+    else
+        printRenderSummary(out, s);
+    out.flush();
+    for (const std::string& remark : s.remarks)
+        printRemark(std::cerr, remark);
     return 0;
 }
 
@@ -153,6 +92,10 @@ int runInfo(const InfoOptions& o, std::ostream& out) {
     // Many plug-ins settle their latency only when processing is switched on.
     plugin->start();
     plugin->stop();
+    if (o.json) {
+        printPluginJson(out, *plugin);
+        return 0;
+    }
     printPluginInfo(out, *plugin);
     out << "\n";
     printParameterTable(out, *plugin);
@@ -200,6 +143,7 @@ int runBench(const BenchOptions& o, std::ostream& out) {
     for (Plugin* p : plugins)
         p->configure(o.sampleRate, o.blockSize);
     applySettings(*main, o.settings);
+    if (other) applySettings(*other, o.versusSettings);
 
     const std::vector<BenchFigures> figures = runBenchmark(plugins, o.sampleRate, o.blockSize, o.seconds);
     char line[256];
@@ -275,9 +219,16 @@ int runDemo(const DemoOptions& o, std::ostream& out) {
     s.outputFormat = describeFormat(format);
     s.outputChannels = outChannels;
     s.sampleRate = kDemoRate;
+    s.stages.push_back({plugin->effectName(), plugin->path()});
     s.automaticTail = true;
-    summarise(out, s, *plugin, result, inStats, outStats);
-    reportProblems(result, outStats, format, plugin->effectName());
+    s.input = measuredLevels(inStats);
+    s.output = measuredLevels(outStats);
+    s.result = result;
+    addRenderProblems(s, floatEncoding(format));
+    printRenderSummary(out, s);
+    out.flush();
+    for (const std::string& remark : s.remarks)
+        printRemark(std::cerr, remark);
     return 0;
 }
 

@@ -2,6 +2,8 @@
 // Error for anything the user has to fix and returns the exit status.
 #pragma once
 
+#include "tools/quor/chain.h"
+
 #include <memory>
 #include <ostream>
 #include <string>
@@ -9,33 +11,30 @@
 
 namespace quor::cli {
 
-class Plugin;
-
-// --effect NAME (one of our plug-ins) or --plugin PATH (any VST 2.4 module).
-struct PluginChoice {
-    std::string effect;
-    std::string path;
-};
-std::unique_ptr<Plugin> loadPlugin(const PluginChoice& choice);
-
 struct RenderOptions {
-    std::string input;
-    std::string output;
-    PluginChoice plugin;
-    std::vector<std::string> settings; // PARAM=VALUE
-    std::string preset;
-    std::string sidechain;
+    std::vector<std::string> inputs;
+    std::string output;                 // one input: the output file
+    std::string outDir;                 // many inputs: where their outputs go
+    std::string format;                 // with outDir: the outputs' extension; empty: the input's
+    std::vector<StageOptions> chain{1}; // --then begins the next stage
+    int jobs = 1;                       // files rendered at a time
     int blockSize = 512;
     std::string tail = "0";
     bool compensateLatency = true;
     std::string encoding; // empty: the input's
+    bool json = false;
     bool progress = true;
 };
+// Throws Error for options that do not fit together (a stage without a
+// plug-in, --format without --out-dir, ...).
+void checkRenderOptions(const RenderOptions& options);
+// One input to one output, or many inputs into a directory (see batch.h).
 int runRender(const RenderOptions& options, std::ostream& out);
 
 struct InfoOptions {
     PluginChoice plugin;
     double sampleRate = 48000.0;
+    bool json = false;
 };
 int runInfo(const InfoOptions& options, std::ostream& out);
 
@@ -52,6 +51,7 @@ int runPreset(const PresetOptions& options, std::ostream& out);
 struct BenchOptions {
     PluginChoice plugin;
     std::string versus;
+    std::vector<std::string> versusSettings; // PARAM=VALUE for the --vs plug-in
     double sampleRate = 48000.0;
     int blockSize = 512;
     double seconds = 20.0;

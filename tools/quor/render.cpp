@@ -1,12 +1,12 @@
 #include "tools/quor/render.h"
 
 #include "tools/quor/audio_file.h"
+#include "tools/quor/chain.h"
 #include "tools/quor/error.h"
 #include "tools/quor/plugin.h"
 #include "tools/quor/signal_stats.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 
@@ -16,9 +16,6 @@ namespace {
 
 // Latencies beyond this are taken for garbage rather than compensated.
 constexpr double kLatencyLimitSeconds = 60.0;
-// Spare input and output slots beyond the declared channels, so that a
-// plug-in miscounting its channels reads silence instead of stray memory.
-constexpr int kSpareChannelSlots = 8;
 
 // Writes to the sink and the output meter, and counts frames.
 class Emitter final : public FrameSink {
@@ -161,64 +158,87 @@ bool TailGate::push(const float* const* channels, int frames, FrameSink& sink) {
     return finished;
 }
 
-int renderChannels(const Plugin& plugin) {
-    return std::min(plugin.numOutputs(), 2);
-}
+namespace {
+
+// Side-chain frame j of a stage reaches it together with frame j of its main
+// signal: at chain frame offset + j, offset being the latency of the stages
+// before it. Like the input, it lasts as long as the input; a shorter one is
+// padded with silence, a longer one cut.
+class SideFeed {
+  public:
+    SideFeed(FrameSource* source, int maxBlockFrames)
+        : source(source), l(static_cast<std::size_t>(maxBlockFrames)), r(l.size()) {}
+
+    void fill(std::int64_t blockStart, int frames, std::int64_t inputFrames) {
+        std::fill(l.begin(), l.end(), 0.0f);
+        std::fill(r.begin(), r.end(), 0.0f);
+        const std::int64_t end = std::min(blockStart + frames - offset, inputFrames);
+        if (!source || end <= fed) return;
+        const int at = static_cast<int>(fed + offset - blockStart);
+        const int n = static_cast<int>(end - fed);
+        float* shifted[2] = {l.data() + at, r.data() + at};
+        source->read(shifted, n);
+        fed = end;
+    }
+    const float* const* channels() const { return pointers; }
+
+    std::int64_t offset = 0;
+
+  private:
+    FrameSource* source;
+    std::vector<float> l, r;
+    const float* pointers[2] = {l.data(), r.data()};
+    std::int64_t fed = 0;
+};
+
+// Processing is switched off however the render ends.
+struct RunningChain {
+    explicit RunningChain(const std::vector<RenderStage>& stages) : stages(stages) {
+        for (const RenderStage& s : stages)
+            s.plugin->start();
+    }
+    ~RunningChain() { stop(); }
+    void stop() {
+        for (const RenderStage& s : stages)
+            s.plugin->stop();
+    }
+    const std::vector<RenderStage>& stages;
+};
+
+} // namespace
 
 RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, FrameSink& output,
                     const RenderSettings& settings, SignalStats* inputStats, SignalStats* outputStats,
                     const ProgressFn& progress) {
+    return render({RenderStage{&plugin, sidechain}}, input, output, settings, inputStats, outputStats,
+                  progress);
+}
+
+RenderResult render(const std::vector<RenderStage>& stages, FrameSource& input, FrameSink& output,
+                    const RenderSettings& settings, SignalStats* inputStats, SignalStats* outputStats,
+                    const ProgressFn& progress) {
     const int block = settings.blockSize;
-    const double rate = plugin.sampleRate();
-    if (block < 1 || block > plugin.blockSize())
-        throw Error("block size " + std::to_string(block) + " out of range");
-    const int numInputs = plugin.numInputs();
-    const int numOutputs = plugin.numOutputs();
-    const int outChannels = renderChannels(plugin);
-    if (outChannels < 1) throw Error(plugin.effectName() + " has no audio outputs");
+    if (stages.empty()) throw Error("no plug-in to render through");
+    const double rate = stages.front().plugin->sampleRate();
+    // Both hold pointers into their own buffers: reserved, never moved.
+    std::vector<StageRunner> runners;
+    std::vector<SideFeed> sides;
+    runners.reserve(stages.size());
+    sides.reserve(stages.size());
+    for (const RenderStage& s : stages) {
+        if (block < 1 || block > s.plugin->blockSize())
+            throw Error("block size " + std::to_string(block) + " out of range");
+        if (renderChannels(*s.plugin) < 1) throw Error(s.plugin->effectName() + " has no audio outputs");
+        runners.emplace_back(*s.plugin, block);
+        sides.emplace_back(s.sidechain, block);
+    }
+    StageRunner& last = runners.back();
+    const int outChannels = last.outputChannels();
 
-    // Every buffer is allocated here; the block loop only copies.
     const auto blockSize = static_cast<std::size_t>(block);
-    std::vector<std::vector<float>> inBuffers(static_cast<std::size_t>(numInputs) + 1,
-                                              std::vector<float>(blockSize));
-    std::vector<std::vector<float>> outBuffers(static_cast<std::size_t>(numOutputs) + 1,
-                                               std::vector<float>(blockSize));
-    std::vector<float> mainL(blockSize), mainR(blockSize), sideL(blockSize), sideR(blockSize);
+    std::vector<float> mainL(blockSize), mainR(blockSize);
     float* mainChannels[2] = {mainL.data(), mainR.data()};
-    float* sideChannels[2] = {sideL.data(), sideR.data()};
-    std::vector<float*> inPointers(static_cast<std::size_t>(numInputs + kSpareChannelSlots),
-                                   inBuffers.back().data());
-    std::vector<float*> outPointers(static_cast<std::size_t>(numOutputs + kSpareChannelSlots),
-                                    outBuffers.back().data());
-    for (int c = 0; c < numInputs; ++c)
-        inPointers[static_cast<std::size_t>(c)] = inBuffers[static_cast<std::size_t>(c)].data();
-    for (int c = 0; c < numOutputs; ++c)
-        outPointers[static_cast<std::size_t>(c)] = outBuffers[static_cast<std::size_t>(c)].data();
     std::vector<const float*> emitPointers(static_cast<std::size_t>(outChannels));
-
-    // Input c of the plug-in: 0 and 1 the main signal (a mono plug-in gets the
-    // mid signal), 2 and 3 the side-chain (one side-chain input gets its mid),
-    // the rest silence. Refilled every block: a plug-in may scribble on them.
-    auto fillInputs = [&](int frames) {
-        auto mid = [frames](float* dest, const float* a, const float* b) {
-            for (int i = 0; i < frames; ++i)
-                dest[i] = 0.5f * (a[i] + b[i]);
-        };
-        for (int c = 0; c < numInputs; ++c) {
-            float* dest = inPointers[static_cast<std::size_t>(c)];
-            if (c == 0 && numInputs == 1)
-                mid(dest, mainL.data(), mainR.data());
-            else if (c < 2)
-                std::copy_n(mainChannels[c], frames, dest);
-            else if (c == 2 && numInputs == 3)
-                mid(dest, sideL.data(), sideR.data());
-            else if (c < 4)
-                std::copy_n(sideChannels[c - 2], frames, dest);
-            else
-                std::fill_n(dest, frames, 0.0f);
-        }
-        std::fill(inBuffers.back().begin(), inBuffers.back().end(), 0.0f);
-    };
 
     const auto latencyLimit = static_cast<std::int64_t>(kLatencyLimitSeconds * rate);
     const std::int64_t holdFrames = std::llround(kSilenceHoldSeconds * rate);
@@ -232,56 +252,60 @@ RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, 
         std::max<std::int64_t>(knownLength, 0) + (settings.tail.automatic ? 0 : fixedTailFrames);
 
     RenderResult result;
+    // The latency of the first `count` stages as reported now; implausible
+    // reports count as none.
+    auto latencyBefore = [&](std::size_t count) {
+        std::int64_t sum = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::int64_t reported = stages[k].plugin->latency();
+            if (reported < 0 || reported > latencyLimit)
+                result.latencyIgnored = true;
+            else
+                sum += reported;
+        }
+        return sum;
+    };
+
     bool inputDone = false;
     bool latencyFixed = !settings.compensateLatency;
     std::int64_t latency = 0;
     std::int64_t tailWritten = 0;
     bool done = false;
 
-    plugin.start();
+    RunningChain running(stages);
     while (!done) {
         const int got =
             inputDone ? readBlock(nullptr, mainChannels, block) : readBlock(&input, mainChannels, block);
         if (got < block) inputDone = true;
         if (got > 0 && inputStats) inputStats->add(mainChannels, got);
-        result.inputFrames += got;
-        // The side-chain runs in step with the input and falls silent with it.
-        readBlock(sidechain, sideChannels, got);
-        std::fill(sideL.begin() + got, sideL.end(), 0.0f);
-        std::fill(sideR.begin() + got, sideR.end(), 0.0f);
-        fillInputs(block);
-
-        const auto started = std::chrono::steady_clock::now();
-        plugin.process(inPointers.data(), outPointers.data(), block);
-        result.processSeconds +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const std::int64_t blockStart = result.processedFrames;
+        result.inputFrames += got;
+
+        // Audio passes on in float, block by block; a stage's side-chain is
+        // aligned with its main signal once the stages before it have
+        // reported their latency in their first block.
+        const float* const* main = mainChannels;
+        for (std::size_t k = 0; k < runners.size(); ++k) {
+            if (blockStart == 0) sides[k].offset = latencyBefore(k);
+            sides[k].fill(blockStart, block, result.inputFrames);
+            runners[k].process(main, sides[k].channels(), block);
+            if (k + 1 == runners.size()) break;
+            runners[k].silenceNonFinite(0, block);
+            main = runners[k].stereoOutput();
+        }
         result.processedFrames += block;
 
-        // Output frame k of the plug-in is frame k - latency of the render.
+        // Output frame k of the chain is frame k - latency of the render.
         // Plug-ins may report their latency during the first blocks; it is
         // settled with the first frame kept. Until then every block was
         // dropped whole, so at least blockStart frames are gone already.
         int first = 0;
         if (!latencyFixed) {
-            std::int64_t reported = plugin.latency();
-            if (reported < 0 || reported > latencyLimit) {
-                result.latencyIgnored = true;
-                reported = 0;
-            }
-            latency = std::max(reported, blockStart);
+            latency = std::max(latencyBefore(stages.size()), blockStart);
             first = static_cast<int>(std::clamp<std::int64_t>(latency - blockStart, 0, block));
             if (first < block) latencyFixed = true;
         }
-
-        for (int c = 0; c < outChannels; ++c) {
-            float* out = outPointers[static_cast<std::size_t>(c)];
-            for (int i = first; i < block; ++i)
-                if (!std::isfinite(out[i])) {
-                    out[i] = 0.0f;
-                    ++result.nonFiniteOutput;
-                }
-        }
+        last.silenceNonFinite(first, block);
 
         // Frames of the input's length are the body; the rest is tail.
         int bodyEnd = block;
@@ -290,7 +314,7 @@ RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, 
                 std::clamp<std::int64_t>(result.inputFrames + latency - blockStart, first, block));
         auto frameAt = [&](int offset) {
             for (int c = 0; c < outChannels; ++c)
-                emitPointers[static_cast<std::size_t>(c)] = outPointers[static_cast<std::size_t>(c)] + offset;
+                emitPointers[static_cast<std::size_t>(c)] = last.output(c) + offset;
             return emitPointers.data();
         };
         if (first < bodyEnd) emitter.write(frameAt(first), bodyEnd - first);
@@ -310,13 +334,18 @@ RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, 
         }
         if (progress) progress(emitter.count, expected);
     }
-    plugin.stop();
+    running.stop();
 
     result.outputFrames = emitter.count;
     result.tailFrames = settings.tail.automatic ? gate.tailFrames() : tailWritten;
     result.tailLimited = settings.tail.automatic && gate.reachedLimit();
-    result.latency = static_cast<std::int32_t>(latency);
-    result.reportedLatency = plugin.latency();
+    result.latency = latency;
+    for (const StageRunner& r : runners) {
+        result.stages.push_back({r.plugin().latency(), r.processSeconds, r.nonFinite});
+        result.reportedLatency += r.plugin().latency();
+        result.processSeconds += r.processSeconds;
+        result.nonFiniteOutput += r.nonFinite;
+    }
     result.latencyChanged =
         settings.compensateLatency && !result.latencyIgnored && result.reportedLatency != result.latency;
     return result;

@@ -1,6 +1,7 @@
-// Offline rendering: a source streams through a plug-in block by block; the
-// plug-in's latency is compensated by dropping the first output frames, and
-// after the input ends the plug-in keeps running on silence for the tail.
+// Offline rendering: a source streams through a chain of plug-ins block by
+// block, in float from one to the next; the chain's latency (the sum of its
+// stages') is compensated by dropping the first output frames, and after the
+// input ends the chain keeps running on silence for the tail.
 #pragma once
 
 #include <cstdint>
@@ -121,30 +122,43 @@ struct RenderSettings {
     bool compensateLatency = true;
 };
 
+struct StageResult {
+    std::int64_t latency = 0; // what the stage reported last
+    double processSeconds = 0.0;
+    std::int64_t nonFiniteOutput = 0; // passed on or written as 0
+};
+
 struct RenderResult {
     std::int64_t inputFrames = 0;
     std::int64_t outputFrames = 0;
     std::int64_t tailFrames = 0;
     bool tailLimited = false;
-    std::int32_t latency = 0;         // frames dropped from the start
-    std::int32_t reportedLatency = 0; // what the plug-in reported last
-    bool latencyIgnored = false;      // reported latency was not plausible
+    std::int64_t latency = 0;         // frames dropped from the start
+    std::int64_t reportedLatency = 0; // what the stages reported last, summed
+    bool latencyIgnored = false;      // a reported latency was not plausible
     bool latencyChanged = false;      // reported after the first frame was kept
     std::int64_t processedFrames = 0;
-    double processSeconds = 0.0;      // inside the plug-in's processing calls
-    std::int64_t nonFiniteOutput = 0; // written as 0
+    double processSeconds = 0.0;      // inside the plug-ins' processing calls
+    std::int64_t nonFiniteOutput = 0; // written or passed on as 0
+    std::vector<StageResult> stages;
 };
 
 // done / expected frames, called once per block.
 using ProgressFn = std::function<void(std::int64_t done, std::int64_t expected)>;
 
-// Output channels a render writes: the plug-in's first two.
-int renderChannels(const Plugin& plugin);
+struct RenderStage {
+    Plugin* plugin = nullptr;
+    FrameSource* sidechain = nullptr; // null: silence
+};
 
-// Runs `plugin` (configured for the source's rate and at least
-// settings.blockSize) from start() to stop(). Side-chain inputs (inputs 2 and
-// 3) receive `sidechain`, or silence without one. `inputStats` sees the
-// stereo input, `outputStats` what is written.
+// Runs the stages (configured for the source's rate and at least
+// settings.blockSize) from start() to stop(). Each stage's side-chain inputs
+// (inputs 2 and 3) receive its side-chain, in step with its main signal, or
+// silence. `inputStats` sees the stereo input, `outputStats` what is written.
+RenderResult render(const std::vector<RenderStage>& stages, FrameSource& input, FrameSink& output,
+                    const RenderSettings& settings, SignalStats* inputStats, SignalStats* outputStats,
+                    const ProgressFn& progress = {});
+// A chain of one.
 RenderResult render(Plugin& plugin, FrameSource& input, FrameSource* sidechain, FrameSink& output,
                     const RenderSettings& settings, SignalStats* inputStats, SignalStats* outputStats,
                     const ProgressFn& progress = {});

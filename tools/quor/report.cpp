@@ -34,18 +34,32 @@ std::string channelWord(int channels) {
     return channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + " channels";
 }
 
-std::string levelRow(const std::string& label, const SignalStats* stats) {
-    if (!stats) return "";
-    const double lufs = stats->loudness();
-    const std::string loudness = std::isnan(lufs) ? "n/a" : formatLevel(lufs);
-    return "  " + padded(label, 8) + padded(formatLevel(toDecibels(stats->peak())), 11, true) +
-           padded(formatLevel(toDecibels(stats->rms())), 11, true) + padded(loudness, 15, true) + "\n";
+std::string loudnessText(const Levels& levels) {
+    return std::isnan(levels.loudnessLufs) ? "n/a" : formatLevel(levels.loudnessLufs);
 }
 
-std::string hexId(std::int32_t id) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(id));
-    return buffer;
+std::string levelRow(const std::string& label, const Levels& levels) {
+    return "  " + padded(label, 8) + padded(formatLevel(levels.peakDb), 11, true) +
+           padded(formatLevel(levels.rmsDb), 11, true) + padded(loudnessText(levels), 15, true) + "\n";
+}
+
+std::string latencyText(std::int64_t samples, double rate) {
+    return std::to_string(samples) + " samples (" + format("%.2f ms", 1000.0 * samples / rate) + ")";
+}
+
+std::string realTime(const RenderResult& r, double rate) {
+    const double audioSeconds = static_cast<double>(r.processedFrames) / rate;
+    return r.processSeconds > 0.0 ? format("%.1fx", audioSeconds / r.processSeconds) + " real time" : "";
+}
+
+// The thread's capture of remarks, if one is active.
+thread_local RemarkCapture* capture = nullptr;
+
+void remark(const char* kind, const std::string& message) {
+    if (capture)
+        capture->remarks.push_back(kind + (": " + message));
+    else
+        std::cerr << "quor: " << kind << ": " << message << std::endl;
 }
 
 } // namespace
@@ -62,7 +76,31 @@ std::string displayPath(const std::string& path) {
 }
 
 void warn(const std::string& message) {
-    std::cerr << "quor: warning: " << message << std::endl;
+    remark("warning", message);
+}
+
+void notice(const std::string& message) {
+    remark("note", message);
+}
+
+RemarkCapture::RemarkCapture() : outer(capture) {
+    capture = this;
+}
+
+RemarkCapture::~RemarkCapture() {
+    capture = outer;
+}
+
+void printRemark(std::ostream& err, const std::string& text, const std::string& about) {
+    const std::size_t colon = text.find(": ");
+    if (about.empty() || colon == std::string::npos)
+        err << "quor: " << text << "\n";
+    else
+        err << "quor: " << text.substr(0, colon + 2) << about << ": " << text.substr(colon + 2) << "\n";
+}
+
+Levels measuredLevels(const SignalStats& stats) {
+    return {toDecibels(stats.peak()), toDecibels(stats.rms()), stats.loudness()};
 }
 
 std::string formatSeconds(double seconds) {
@@ -74,6 +112,32 @@ std::string formatLevel(double decibels) {
     return format("%.1f", decibels);
 }
 
+void addRenderProblems(RenderSummary& s, bool floatOutput) {
+    const RenderResult& r = s.result;
+    const bool chained = s.stages.size() > 1;
+    const std::string name = chained ? "the chain" : s.stages.empty() ? "the plug-in" : s.stages[0].name;
+    auto warning = [&s](const std::string& text) { s.remarks.push_back("warning: " + text); };
+    if (r.latencyIgnored)
+        warning((chained ? "a stage" : name) +
+                " reported an implausible latency; nothing was compensated for it");
+    else if (r.latencyChanged)
+        warning(name + " changed its latency while rendering (" + std::to_string(r.latency) + " -> " +
+                std::to_string(r.reportedLatency) + " samples); the output is aligned for " +
+                std::to_string(r.latency));
+    for (std::size_t k = 0; k < r.stages.size() && k < s.stages.size(); ++k) {
+        const std::int64_t bad = r.stages[k].nonFiniteOutput;
+        if (bad == 0) continue;
+        const bool last = k + 1 == r.stages.size();
+        warning((chained ? "stage " + std::to_string(k + 1) + " (" + s.stages[k].name + ")" : name) +
+                " produced " + std::to_string(bad) +
+                " samples that were not numbers (NaN or infinite); they were " +
+                (last ? "written" : "passed on") + " as silence");
+    }
+    if (s.output.peakDb > 0.0 && !floatOutput)
+        warning("the output peaks at +" + formatLevel(s.output.peakDb) +
+                " dBFS; samples beyond full scale were clipped in the file");
+}
+
 void printRenderSummary(std::ostream& out, const RenderSummary& s) {
     const RenderResult& r = s.result;
     const double rate = s.sampleRate;
@@ -81,38 +145,66 @@ void printRenderSummary(std::ostream& out, const RenderSummary& s) {
     if (!s.inputFormat.empty()) out << " (" << s.inputFormat << ")";
     out << ", " << static_cast<long>(rate) << " Hz, " << channelWord(s.inputChannels) << ", "
         << formatSeconds(static_cast<double>(r.inputFrames) / rate) << "\n";
-    out << "plug-in " << s.pluginName << " (" << displayPath(s.pluginPath) << ")\n";
+    if (s.stages.size() == 1)
+        out << "plug-in " << s.stages[0].name << " (" << displayPath(s.stages[0].path) << ")\n";
+    for (std::size_t k = 0; s.stages.size() > 1 && k < s.stages.size(); ++k)
+        out << (k == 0 ? "chain   " : "        ") << k + 1 << ". " << s.stages[k].name << " ("
+            << displayPath(s.stages[k].path) << "), latency "
+            << (k < r.stages.size() ? latencyText(r.stages[k].latency, rate) : "unknown") << "\n";
     out << "output  " << s.outputName << " (" << s.outputFormat << "), " << channelWord(s.outputChannels)
         << ", " << formatSeconds(static_cast<double>(r.outputFrames) / rate) << "\n\n";
     out << "          peak dBFS   RMS dBFS  loudness LUFS\n";
-    out << levelRow("input", s.inputStats) << levelRow("output", s.outputStats) << "\n";
+    out << levelRow("input", s.input) << levelRow("output", s.output) << "\n";
 
     out << "tail       " << formatSeconds(static_cast<double>(r.tailFrames) / rate);
     if (s.automaticTail)
         out << (r.tailLimited ? " (limit reached: still audible after 30 s)"
                               : " (until 100 ms below -120 dBFS)");
     out << "\n";
-    const std::int32_t latency = s.compensateLatency ? r.latency : r.reportedLatency;
-    out << "latency    " << latency << " samples (" << format("%.2f ms", 1000.0 * latency / rate) << "), "
+    const std::int64_t latency = s.compensateLatency ? r.latency : r.reportedLatency;
+    out << "latency    " << latencyText(latency, rate) << ", "
         << (s.compensateLatency ? "compensated" : "not compensated") << "\n";
     const double audioSeconds = static_cast<double>(r.processedFrames) / rate;
     out << "processing " << formatSeconds(r.processSeconds) << " for " << formatSeconds(audioSeconds);
-    if (r.processSeconds > 0.0)
-        out << ", " << format("%.1fx", audioSeconds / r.processSeconds) << " real time";
+    if (r.processSeconds > 0.0) out << ", " << realTime(r, rate);
     out << "\n";
 }
 
-namespace {
+void printFileLine(std::ostream& out, const RenderSummary& s) {
+    const RenderResult& r = s.result;
+    const double rate = s.sampleRate;
+    out << s.inputName << " -> " << s.outputName << "  " << channelWord(s.outputChannels) << " "
+        << formatSeconds(static_cast<double>(r.outputFrames) / rate) << "  peak "
+        << formatLevel(s.output.peakDb) << " dBFS  RMS " << formatLevel(s.output.rmsDb) << " dBFS  "
+        << loudnessText(s.output) << " LUFS  tail " << formatSeconds(static_cast<double>(r.tailFrames) / rate)
+        << "  latency " << (s.compensateLatency ? r.latency : r.reportedLatency);
+    if (r.processSeconds > 0.0) out << "  " << realTime(r, rate);
+    out << "\n";
+}
 
 std::string categoryName(std::int32_t category) {
     static const char* const names[] = {"unknown",     "effect",      "instrument",  "analysis",
                                         "mastering",   "spatialiser", "room effect", "surround effect",
                                         "restoration", "offline",     "shell",       "generator"};
     if (category < 0 || category >= static_cast<std::int32_t>(std::size(names))) return "";
-    return std::string(" (") + names[category] + ")";
+    return names[category];
 }
 
-} // namespace
+std::vector<std::string> flagNames(std::int32_t flags) {
+    std::vector<std::string> names;
+    for (const auto& [bit, name] :
+         {std::pair{effFlagsCanReplacing, "replacing"}, std::pair{effFlagsCanDoubleReplacing, "double"},
+          std::pair{effFlagsProgramChunks, "chunks"}, std::pair{effFlagsHasEditor, "editor"},
+          std::pair{effFlagsIsSynth, "synth"}})
+        if (flags & bit) names.push_back(name);
+    return names;
+}
+
+std::string hexId(std::int32_t id) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(id));
+    return buffer;
+}
 
 void printPluginInfo(std::ostream& out, const Plugin& plugin) {
     const std::int32_t flags = plugin.flags();
@@ -124,20 +216,18 @@ void printPluginInfo(std::ostream& out, const Plugin& plugin) {
         << ")\n";
     out << "version         " << plugin.version() << "  vendor version " << plugin.vendorVersion()
         << "  VST version " << plugin.vstVersion() << "\n";
-    out << "category        " << plugin.category() << categoryName(plugin.category()) << "\n";
+    const std::string category = categoryName(plugin.category());
+    out << "category        " << plugin.category() << (category.empty() ? "" : " (" + category + ")") << "\n";
     out << "channels        " << plugin.numInputs() << " in, " << plugin.numOutputs() << " out";
     if (plugin.numInputs() > 2) out << " (inputs 3 and up: side-chain)";
     out << "\n";
     out << "latency         " << plugin.latency() << " samples\n";
     out << "tail            " << plugin.tailSize() << " samples reported\n";
     out << "programs        " << plugin.numPrograms() << "\n";
-    std::string flagNames;
-    for (const auto& [bit, name] :
-         {std::pair{effFlagsCanReplacing, "replacing"}, std::pair{effFlagsCanDoubleReplacing, "double"},
-          std::pair{effFlagsProgramChunks, "chunks"}, std::pair{effFlagsHasEditor, "editor"},
-          std::pair{effFlagsIsSynth, "synth"}})
-        if (flags & bit) flagNames += (flagNames.empty() ? "" : " ") + std::string(name);
-    out << "flags           " << flagNames << "\n";
+    std::string flagList;
+    for (const std::string& name : flagNames(flags))
+        flagList += (flagList.empty() ? "" : " ") + name;
+    out << "flags           " << flagList << "\n";
     out << "parameters      " << plugin.numParams() << "\n";
 }
 

@@ -2,7 +2,8 @@
 // its latency the way a look-ahead limiter does, from its first processing
 // call after a change, through audioMasterIOChanged. Inputs 2 and 3 are a
 // side-chain mixed into the delayed signal; a feedback gain makes echoes for
-// tail tests. Built in variants that differ only in the entry point.
+// tail tests. Built in variants that differ in the entry point, and a mono
+// one (one input, one output, no side-chain).
 #include "host/vst2_abi.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 namespace {
 
+constexpr int kChannels = QUOR_TEST_CHANNELS;
 constexpr int kMaxDelayFrames = 8192;
 enum Param { kDelay, kSideMix, kFeedback, kParamCount };
 const char* const kParamNames[kParamCount] = {"Delay", "Side Mix", "Feedback"};
@@ -56,11 +58,11 @@ void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 fram
     const int size = kMaxDelayFrames + 1;
     const float feedback = p->values[kFeedback] * 0.95f;
     int pos = p->writePos;
-    for (int c = 0; c < 2; ++c) {
+    for (int c = 0; c < kChannels; ++c) {
         float* line = p->lines[c].data();
         pos = p->writePos;
         for (VstInt32 i = 0; i < frames; ++i) {
-            const float x = inputs[c][i] + p->values[kSideMix] * inputs[c + 2][i];
+            const float x = inputs[c][i] + (kChannels == 2 ? p->values[kSideMix] * inputs[c + 2][i] : 0.0f);
             const float delayed = delay == 0 ? x : line[(pos - delay + size) % size];
             line[pos] = x + (delay == 0 ? 0.0f : feedback * delayed);
             outputs[c][i] = delayed;
@@ -85,8 +87,8 @@ void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 fram
     r.processReplacing = processReplacing;
     r.numPrograms = 1;
     r.numParams = kParamCount;
-    r.numInputs = 4;
-    r.numOutputs = 2;
+    r.numInputs = kChannels == 2 ? 4 : 1;
+    r.numOutputs = kChannels;
     r.flags = effFlagsCanReplacing;
     r.uniqueID = fourCharCode('Q', 't', 'D', 'l');
     r.version = 7;
