@@ -50,6 +50,16 @@ void ParamSmoother::setTarget(float* dest, float value) {
     ++count;
 }
 
+void ParamSmoother::dropRamp(const float* dest) {
+    if (length == 0.0f) return;
+    for (std::int32_t slot = 0; slot < count; ++slot)
+        if (ramps[slot].dest == dest) {
+            --count;
+            ramps[slot] = ramps[count];
+            return;
+        }
+}
+
 void ParamSmoother::beginBlock() {
     savedCount = count;
     for (std::int32_t i = 0; i < count; ++i)

@@ -32,6 +32,10 @@ class ParamSmoother {
     // processed a sample, the value lands at once.
     void setTarget(float* dest, float value);
 
+    // For a quantity the owner sets at once: its pending glide, if any, is
+    // dropped (the ramp in the last slot moves into the freed one).
+    void dropRamp(const float* dest);
+
     // Once per processed sample, after the sample has been computed.
     void advance() {
         std::int32_t i = 0;

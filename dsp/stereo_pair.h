@@ -5,6 +5,5 @@
 namespace quor {
 
 typedef float StereoPair __attribute__((vector_size(2 * sizeof(float))));
-typedef float StereoQuad __attribute__((vector_size(4 * sizeof(float)))); // two pairs
 
 } // namespace quor

@@ -72,7 +72,7 @@ class ToneFilterPair {
     float highCut = 0.0f; // Hz, the low-pass stage
     float lowCut = 0.0f;  // Hz, the high-pass stage
     // Top of an owner's frequency mapping; the pair itself never reads it.
-    const float topFrequency = 20000.0f;
+    static constexpr float topFrequency = 20000.0f;
     float lowpassState[2] = {};
     float lowpassG = 0.0f;
     float lowpassGain = 0.0f; // 1 / (1 + g)

@@ -9,12 +9,19 @@ namespace quor {
 // Clipper, Reverb, Gate, Follower, Vocal, Compressor, Multiplier; an effect
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
+    registry.registerEffect("Limiter", createLimiter);
     registry.registerEffect("RC Filter", createRcFilter);
     registry.registerEffect("Tremolo", createTremolo);
     registry.registerEffect("Phaser", createPhaser);
     registry.registerEffect("mDelay", createMDelay);
+    registry.registerEffect("Rectifier", createRectifier);
     registry.registerEffect("Ringmod", createRingmod);
+    registry.registerEffect("Clipper", createClipper);
     registry.registerEffect("Reverb", createReverb);
+    registry.registerEffect("Gate", createGate);
+    registry.registerEffect("Follower", createFollower);
+    registry.registerEffect("Compressor", createCompressor);
+    registry.registerEffect("Multiplier", createMultiplier);
 }
 
 } // namespace quor

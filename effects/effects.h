@@ -6,11 +6,18 @@ namespace quor {
 
 class HostedEffect;
 
+HostedEffect* createLimiter();
 HostedEffect* createRcFilter();
 HostedEffect* createTremolo();
 HostedEffect* createPhaser();
 HostedEffect* createMDelay();
+HostedEffect* createRectifier();
 HostedEffect* createRingmod();
+HostedEffect* createClipper();
 HostedEffect* createReverb();
+HostedEffect* createGate();
+HostedEffect* createFollower();
+HostedEffect* createCompressor();
+HostedEffect* createMultiplier();
 
 } // namespace quor

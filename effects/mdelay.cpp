@@ -1,6 +1,7 @@
 #include "effects/mdelay.h"
 
 #include "dsp/dry_wet_mix.h"
+#include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "effects/mdelay_taps.h"
 #include "effects/pass_through.h"
@@ -210,7 +211,8 @@ void MDelay::reset() {
         }
         writtenSteps = 0;
     }
-    oversampler.clear();
+    oversampler[0].clear();
+    oversampler[1].clear();
     tone.reset();
     smoother.flush();
 }
@@ -274,7 +276,7 @@ template <std::int32_t Routing, bool Gliding> void MDelay::run(AudioBuffers& buf
     std::int32_t at = writePos;
     float phase = lfoPhase;
     ToneFilterPair toneLocal = tone;
-    StereoHalfbandOversampler os = oversampler;
+    StereoHalfband os(oversampler);
 
     const float* inL = buffers.inputs[0];
     const float* inR = buffers.inputs[1];
@@ -348,33 +350,25 @@ template <std::int32_t Routing, bool Gliding> void MDelay::run(AudioBuffers& buf
 
         for (std::int32_t i = 0; i < frames; ++i) {
             // Both inputs are read before either output is written: the host may process in place.
-            StereoPair a, b;
-            os.upsample(StereoPair{inL[from + i], inR[from + i]}, a, b);
-            const StereoPair p = step(2 * i, a);
-            const StereoPair q = step(2 * i + 1, b);
-            const StereoPair y = os.downsample(p, q);
+            const FloatLanes x = os.upsample(inL[from + i], inR[from + i]);
+            const StereoPair p = step(2 * i, StereoPair{x[0], x[1]});
+            const StereoPair q = step(2 * i + 1, StereoPair{x[2], x[3]});
+            float yL, yR;
+            os.downsample(FloatLanes{p[0], p[1], q[0], q[1]}, yL, yR);
             if (replacing) {
-                outL[from + i] = y[0];
-                outR[from + i] = y[1];
+                outL[from + i] = yL;
+                outR[from + i] = yR;
             } else {
-                outL[from + i] += y[0];
-                outR[from + i] += y[1];
+                outL[from + i] += yL;
+                outR[from + i] += yR;
             }
         }
     }
 
     writePos = at;
     lfoPhase = phase;
-    oversampler = os;
-    for (std::int32_t c = 0; c < 2; ++c) {
-        tone.lowpassState[c] = toneLocal.lowpassState[c];
-        tone.highpassState[c] = toneLocal.highpassState[c];
-    }
-    tone.lowpassG = toneLocal.lowpassG;
-    tone.lowpassGain = toneLocal.lowpassGain;
-    tone.highpassG = toneLocal.highpassG;
-    tone.highpassGain = toneLocal.highpassGain;
-    tone.dirty = toneLocal.dirty;
+    os.store(oversampler);
+    tone = toneLocal;
 }
 
 HostedEffect* createMDelay() {

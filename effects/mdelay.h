@@ -84,7 +84,7 @@ class MDelay final : public HostedEffect {
     float rateHz = 0.0f;
     std::int32_t routing = 0;
     ToneFilterPair tone;
-    StereoHalfbandOversampler oversampler;
+    HalfbandOversampler oversampler[2];
     ParamSmoother smoother;
 };
 

@@ -5,7 +5,7 @@
 // to full ring modulation.
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
-#include "dsp/stereo_pair.h"
+#include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "framework/effect.h"
 
@@ -34,8 +34,8 @@ float carrierHzFor(float v) {
     return std::pow(v, 3.0f) * 15999.0f + 1.0f;
 }
 
-inline StereoQuad magnitude(StereoQuad x) {
-    typedef std::int32_t Bits __attribute__((vector_size(sizeof(StereoQuad))));
+inline FloatLanes magnitude(FloatLanes x) {
+    typedef std::int32_t Bits __attribute__((vector_size(sizeof(FloatLanes))));
     Bits bits;
     std::memcpy(&bits, &x, sizeof bits);
     bits &= INT32_MAX;
@@ -82,8 +82,10 @@ class Ringmod final : public HostedEffect {
     void reset() override {
         phase = 0.0f;
         smoother.flush();
-        oversampler.clear();
-        sideUp.clear();
+        for (std::int32_t c = 0; c < 2; ++c) {
+            oversampler[c].clear();
+            sideChain[c].clear();
+        }
     }
 
     void sampleRateChanged() override {
@@ -141,15 +143,17 @@ class Ringmod final : public HostedEffect {
 
   private:
     // Both channels frame by frame, each seeing the smoothed values' one
-    // trajectory: the lanes hold the left and right carriers at the frame's
-    // first sub-sample, then at its second.
+    // trajectory: the lanes hold the left and right sub-samples of the frame's
+    // first half, then of its second.
     template <bool SideL, bool SideR>
     void run(const AudioBuffers& buffers, const float* const* side, bool replacing) {
         // Channel 1 starts from the block's phase plus its lead.
         const float x1 = (halfWidth + phase) * 0.5f + 0.5f;
         float p[2] = {phase, 2.0f * (x1 - std::floor(x1) - 0.5f)};
-        StereoHalfbandOversampler os = oversampler;
-        StereoHalfbandOversampler sideOs = sideUp;
+        StereoHalfband os(oversampler), sideOs(sideChain);
+        // A channel without side-chain feeds silence into its lanes and gets
+        // its states back after the block.
+        const HalfbandOversampler sideBefore[2] = {sideChain[0], sideChain[1]};
         const float* inL = buffers.inputs[0];
         const float* inR = buffers.inputs[1];
         float* outL = buffers.outputs[0];
@@ -157,42 +161,36 @@ class Ringmod final : public HostedEffect {
         for (std::int32_t i = 0; i < buffers.frames; ++i) {
             const CarrierShape shape{shapeK, shapeBlend, depth};
             const float inc = increment;
-            StereoPair a, b;
-            os.upsample(StereoPair{inL[i], inR[i]} + kOffset, a, b);
-            StereoQuad carrier;
+            const FloatLanes x = os.upsample(inL[i] + kOffset, inR[i] + kOffset);
+            FloatLanes carrier;
             if (!SideL || !SideR) {
                 const float halfL = stepped(p[0], inc), halfR = stepped(p[1], inc);
-                carrier = oscillator(StereoQuad{p[0], p[1], halfL, halfR});
+                carrier = oscillator(FloatLanes{p[0], p[1], halfL, halfR});
             }
             if (SideL || SideR) {
-                // A channel without side-chain feeds silence into its lanes
-                // and gets its states back after the block.
-                StereoPair sa, sb;
-                sideOs.upsample(StereoPair{SideL ? side[0][i] : 0.0f, SideR ? side[1][i] : 0.0f}, sa, sb);
-                if (SideL) carrier[0] = sa[0] + kOffset, carrier[2] = sb[0] + kOffset;
-                if (SideR) carrier[1] = sa[1] + kOffset, carrier[3] = sb[1] + kOffset;
+                const FloatLanes s = sideOs.upsample(SideL ? side[0][i] : 0.0f, SideR ? side[1][i] : 0.0f);
+                if (SideL) carrier[0] = s[0] + kOffset, carrier[2] = s[2] + kOffset;
+                if (SideR) carrier[1] = s[1] + kOffset, carrier[3] = s[3] + kOffset;
             }
             for (float& q : p)
                 q = stepped(stepped(q, inc), inc);
-            const StereoQuad g = shape.gain(carrier);
-            const StereoPair y = os.downsample(a * StereoPair{g[0], g[1]}, b * StereoPair{g[2], g[3]});
+            float yL, yR;
+            os.downsample(x * shape.gain(carrier), yL, yR);
             if (replacing) {
-                outL[i] = y[0];
-                outR[i] = y[1];
+                outL[i] = yL;
+                outR[i] = yR;
             } else {
-                outL[i] += y[0];
-                outR[i] += y[1];
+                outL[i] += yL;
+                outR[i] += yR;
             }
             smoother.markActive();
             smoother.advance();
         }
         phase = p[0];
-        oversampler = os;
-        for (std::int32_t k = 0; k < 3; ++k) {
-            if (!SideL) sideOs.up[k][0] = sideUp.up[k][0], sideOs.up[k][2] = sideUp.up[k][2];
-            if (!SideR) sideOs.up[k][1] = sideUp.up[k][1], sideOs.up[k][3] = sideUp.up[k][3];
-        }
-        sideUp = sideOs;
+        os.store(oversampler);
+        sideOs.store(sideChain);
+        if (!SideL) sideChain[0] = sideBefore[0];
+        if (!SideR) sideChain[1] = sideBefore[1];
     }
 
     float depth = 0.0f;     // smoothed
@@ -202,8 +200,9 @@ class Ringmod final : public HostedEffect {
     float shapeK = 0.0f;
     float shapeBlend = 0.0f;
     float phase = 0.0f; // channel 0's oscillator, in [-1, 1)
-    StereoHalfbandOversampler oversampler;
-    StereoHalfbandOversampler sideUp; // its up-sampler brings the side-chain to the doubled rate
+    HalfbandOversampler oversampler[2];
+    HalfbandOversampler
+        sideChain[2]; // only the up-sampler is used: it brings the side-chain to the doubled rate
     ParamSmoother smoother;
 };
 

@@ -88,7 +88,21 @@ bool EffectController::storeValue(std::int32_t index, float value) {
 
 void EffectController::requestDeferredWork() {
     workRequested.store(true, std::memory_order_release);
-    if (workerStarted.load(std::memory_order_acquire)) wake.post();
+    wakeWorker();
+}
+
+void EffectController::wakeWorker() {
+    if (workMode == WorkMode::scheduler)
+        scheduler->scheduleWork();
+    else if (workMode == WorkMode::ownThread && workerStarted.load(std::memory_order_acquire))
+        wake.post();
+}
+
+void EffectController::setWorkMode(WorkMode mode, WorkScheduler* workScheduler) {
+    if (mode == WorkMode::scheduler && !workScheduler) mode = WorkMode::inline_;
+    workMode = mode;
+    scheduler = workScheduler;
+    workerStarted.store(mode == WorkMode::scheduler, std::memory_order_release);
 }
 
 bool EffectController::onAudioThread() const {
@@ -143,7 +157,7 @@ bool EffectController::beginBlock() {
     if (ready) {
         fx->installDeferred(*ready);
         spentPackage.store(ready, std::memory_order_release);
-        wake.post();
+        wakeWorker();
     }
     return true;
 }
@@ -152,7 +166,7 @@ bool EffectController::runPendingReset() {
     if (!resetPending.load(std::memory_order_acquire)) return true;
     if (fx->resetClearsLargeBuffers() && workerStarted.load(std::memory_order_acquire)) {
         resetRequested.store(true, std::memory_order_release);
-        wake.post();
+        wakeWorker();
         return false;
     }
     if (resetPending.exchange(false, std::memory_order_acq_rel)) fx->reset();
@@ -287,7 +301,7 @@ std::int32_t EffectController::settle() {
 // Worker
 
 void EffectController::startWorker() {
-    if (worker.joinable()) return;
+    if (workMode != WorkMode::ownThread || worker.joinable()) return;
     try {
         worker = std::thread(&EffectController::workerLoop, this);
         workerStarted.store(true, std::memory_order_release);
@@ -301,20 +315,24 @@ void EffectController::workerLoop() {
     for (;;) {
         wake.wait();
         if (stopping.load(std::memory_order_acquire)) return;
-        std::lock_guard<std::mutex> lock(deferredMutex);
-        collectSpent();
-        if (resetRequested.exchange(false, std::memory_order_acq_rel)) {
-            ControlHold hold(*this);
-            applyStoredValues();
-            if (resetPending.exchange(false, std::memory_order_acq_rel)) fx->reset();
-        }
-        // One package at a time: the next is prepared against what the
-        // effect will hold once this one is in.
-        if (packageInFlight || !workRequested.exchange(false, std::memory_order_acq_rel)) continue;
-        if (std::unique_ptr<DeferredPackage> fresh = prepare(effectRate.load(std::memory_order_acquire))) {
-            packageInFlight = true;
-            readyPackage.store(fresh.release(), std::memory_order_release);
-        }
+        runDeferredWork();
+    }
+}
+
+void EffectController::runDeferredWork() {
+    std::lock_guard<std::mutex> lock(deferredMutex);
+    collectSpent();
+    if (resetRequested.exchange(false, std::memory_order_acq_rel)) {
+        ControlHold hold(*this);
+        applyStoredValues();
+        if (resetPending.exchange(false, std::memory_order_acq_rel)) fx->reset();
+    }
+    // One package at a time: the next is prepared against what the effect
+    // will hold once this one is in.
+    if (packageInFlight || !workRequested.exchange(false, std::memory_order_acq_rel)) return;
+    if (std::unique_ptr<DeferredPackage> fresh = prepare(effectRate.load(std::memory_order_acquire))) {
+        packageInFlight = true;
+        readyPackage.store(fresh.release(), std::memory_order_release);
     }
 }
 

@@ -61,6 +61,25 @@ class EffectController final : private DeferredWorkSignal {
     // The next block starts with the effect's reset.
     void requestReset() { resetPending.store(true, std::memory_order_release); }
 
+    // Who runs the deferred work. By default a worker thread of the
+    // controller's own. A host that runs such work itself gets a scheduler
+    // (called from the audio thread, so it must not block), whose thread then
+    // calls runDeferredWork. Inline: the adapter calls runDeferredWork itself
+    // before each block, and a reset that zeroes large buffers runs in the
+    // block (for hosts with no worker, which do not run in real time).
+    class WorkScheduler {
+      public:
+        virtual ~WorkScheduler() = default;
+        virtual void scheduleWork() = 0;
+    };
+    enum class WorkMode { ownThread, scheduler, inline_ };
+    // Before the first sample rate.
+    void setWorkMode(WorkMode mode, WorkScheduler* scheduler = nullptr);
+    // The scheduler's thread, or the adapter before a block in the inline
+    // mode: prepares what the effect asked for and does a reset the audio
+    // thread left to it.
+    void runDeferredWork();
+
     // ---- Control threads (may wait for a block to end, may allocate) ----
 
     void formatValue(std::int32_t index, char* text, std::int32_t maxLength);
@@ -101,6 +120,7 @@ class EffectController final : private DeferredWorkSignal {
     std::unique_ptr<DeferredPackage> prepare(float rate);
     void collectSpent();
     DeferredPackage* takeReady();
+    void wakeWorker();
     void startWorker();
     void workerLoop();
     bool onAudioThread() const;
@@ -131,7 +151,9 @@ class EffectController final : private DeferredWorkSignal {
     std::atomic<DeferredPackage*> spentPackage{nullptr}; // audio thread -> worker, holding what it replaced
     std::atomic<bool> workRequested{false};
     std::atomic<bool> resetRequested{false}; // a reset the audio thread left to the worker
-    std::atomic<bool> workerStarted{false};
+    WorkMode workMode = WorkMode::ownThread;
+    WorkScheduler* scheduler = nullptr;
+    std::atomic<bool> workerStarted{false}; // someone runs deferred work off the audio thread
     std::atomic<bool> stopping{false};
     WakeSignal wake;
     std::thread worker;

@@ -60,8 +60,10 @@ TEST(ToneFilterPair, RecomputesLazilyAndKeepsChannelsApart) {
 }
 
 TEST(HalfbandOversampler, CoefficientsImpulseResponseAndGain) {
-    const float* coefficients[8] = {&kHalfbandUpA[0], &kHalfbandUpA[1], &kHalfbandUpA[2], &kHalfbandUpB[0],
-                                    &kHalfbandUpB[1], &kHalfbandUpB[2], &kHalfbandDownA,  &kHalfbandDownB};
+    const float* coefficients[8] = {&HalfbandUpsampler::kBranchA[0], &HalfbandUpsampler::kBranchA[1],
+                                    &HalfbandUpsampler::kBranchA[2], &HalfbandUpsampler::kBranchB[0],
+                                    &HalfbandUpsampler::kBranchB[1], &HalfbandUpsampler::kBranchB[2],
+                                    &HalfbandOversampler::kDownA,    &HalfbandOversampler::kDownB};
     const std::uint32_t bits[8] = {0x3CDA2D08u, 0x3E6A2878u, 0x3F18ABB4u, 0x3DD62E0Au,
                                    0x3EC95183u, 0x3F58F66Au, 0x3E1A4000u, 0xBEC8FE00u};
     for (int k = 0; k < 8; ++k)

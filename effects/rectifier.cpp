@@ -1,0 +1,160 @@
+// Rectifier: each sample blended with its rectified value. Depth 1 gives |x|
+// (or -|x| at negative polarity), depth 0.5 a half-wave rectifier, depth 0
+// the input. The kink folds harmonics back into the band; the optional
+// twofold oversampling runs the rectifier between the half-band filters.
+#include "dsp/halfband_oversampler.h"
+#include "dsp/param_smoother.h"
+#include "dsp/stereo_halfband.h"
+#include "effects/effects.h"
+#include "framework/effect.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace quor {
+
+namespace {
+
+enum RectifierParam { kDepth, kPolarity, kOversample, kRectifierParamCount };
+
+const ParamInfo kRectifierParams[kRectifierParamCount] = {
+    {"Depth", 0.0f, 1.0f, 0, 1.0f},
+    {"Polarity", 0.0f, 1.0f, 1, 1.0f},
+    {"Oversample", 0.0f, 1.0f, 1, 0.0f},
+};
+
+constexpr float kDepthRampSeconds = 0.2f;
+
+bool isOn(float v) {
+    return v > 0.5f;
+}
+
+// Depth as the smoother leaves it: constant for the block, or gliding.
+struct SteadyDepth {
+    float value;
+    float get() const { return value; }
+    void next() {}
+};
+struct GlidingDepth {
+    const float& value;
+    ParamSmoother& smoother;
+    float get() const { return value; }
+    void next() { smoother.advance(); }
+};
+
+class Rectifier final : public HostedEffect {
+  public:
+    Rectifier() : HostedEffect("Rectifier", kRectifierParams, kRectifierParamCount) {}
+
+    void clear() override { depth = 0.0f; }
+
+    void reset() override {
+        oversamplers[0].clear();
+        oversamplers[1].clear();
+    }
+
+    void sampleRateChanged() override {
+        if (!(sampleRate > 0.0f) || !std::isfinite(sampleRate)) return; // keeps the last usable rate's ramps
+        smoother.configure(kDepthRampSeconds, sampleRate);
+        parameterChanged(kDepth);
+    }
+
+    // Audio thread, at block start.
+    void parameterChanged(std::int32_t index) override {
+        const float v = values[index];
+        switch (index) {
+        case kDepth:
+            // Before a rate the stored depth waits for sampleRateChanged.
+            if (sampleRate != 0.0f) smoother.setTarget(&depth, v);
+            break;
+        case kPolarity:
+            polarity = isOn(v) ? 1.0f : -1.0f;
+            break;
+        case kOversample:
+            oversample = isOn(v);
+            break;
+        default:
+            break;
+        }
+    }
+
+    void formatValue(std::int32_t index, char* text, std::int32_t maxLength) override {
+        const float v = values[index];
+        if (index == kPolarity)
+            std::sprintf(text, "%s", isOn(v) ? "Positive" : "Negative");
+        else if (index == kOversample)
+            std::sprintf(text, "%s", isOn(v) ? "On" : "Off");
+        else
+            HostedEffect::formatValue(index, text, maxLength);
+    }
+
+    // Audio thread. Both channels run frame by frame: they see the same depth
+    // trajectory either way, and their half-band recursions share vector lanes.
+    void process(AudioBuffers& buffers, bool replacing) override {
+        if (buffers.frames <= 0) return;
+        smoother.markActive();
+        if (smoother.activeRamps() == 0)
+            chooseLoop(buffers, replacing, SteadyDepth{depth});
+        else
+            chooseLoop(buffers, replacing, GlidingDepth{depth, smoother});
+    }
+
+  private:
+    template <class Depth> void chooseLoop(AudioBuffers& buffers, bool replacing, Depth d) {
+        if (oversample) {
+            if (replacing)
+                run<true, true>(buffers, d);
+            else
+                run<true, false>(buffers, d);
+        } else {
+            if (replacing)
+                run<false, true>(buffers, d);
+            else
+                run<false, false>(buffers, d);
+        }
+    }
+
+    template <bool kOversampled, bool kReplacing, class Depth> void run(AudioBuffers& buffers, Depth d) {
+        const float* in0 = buffers.inputs[0];
+        const float* in1 = buffers.inputs[1];
+        float* out0 = buffers.outputs[0];
+        float* out1 = buffers.outputs[1];
+        const float p = polarity;
+        StereoHalfband halfband(oversamplers);
+        for (std::int32_t i = 0; i < buffers.frames; ++i) {
+            const float k = d.get();
+            const auto rectify = [p, k](float u) { return (std::fabs(u) * p - u) * k + u; };
+            const float x0 = in0[i], x1 = in1[i]; // read both before writing: buffers may be shared
+            float y0, y1;
+            if (kOversampled) {
+                halfband.process(x0, x1, rectify, y0, y1);
+            } else {
+                y0 = rectify(x0);
+                y1 = rectify(x1);
+            }
+            if (kReplacing) {
+                out0[i] = y0;
+                out1[i] = y1;
+            } else {
+                out0[i] += y0;
+                out1[i] += y1;
+            }
+            d.next();
+        }
+        halfband.store(oversamplers);
+    }
+
+    HalfbandOversampler oversamplers[2];
+    float depth = 0.0f;
+    float polarity = 1.0f; // +1 keeps the positive half-waves
+    bool oversample = false;
+    ParamSmoother smoother{1};
+};
+
+} // namespace
+
+HostedEffect* createRectifier() {
+    return new Rectifier;
+}
+
+} // namespace quor
