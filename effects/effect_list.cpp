@@ -10,8 +10,12 @@ namespace quor {
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("Limiter", createLimiter);
+    registry.registerEffect("RC Filter", createRcFilter);
     registry.registerEffect("Tremolo", createTremolo);
+    registry.registerEffect("Phaser", createPhaser);
+    registry.registerEffect("mDelay", createMDelay);
     registry.registerEffect("Rectifier", createRectifier);
+    registry.registerEffect("Ringmod", createRingmod);
     registry.registerEffect("Quantizer", createQuantizer);
     registry.registerEffect("Clipper", createClipper);
     registry.registerEffect("Reverb", createReverb);

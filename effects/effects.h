@@ -7,8 +7,12 @@ namespace quor {
 class HostedEffect;
 
 HostedEffect* createLimiter();
+HostedEffect* createRcFilter();
 HostedEffect* createTremolo();
+HostedEffect* createPhaser();
+HostedEffect* createMDelay();
 HostedEffect* createRectifier();
+HostedEffect* createRingmod();
 HostedEffect* createQuantizer();
 HostedEffect* createClipper();
 HostedEffect* createReverb();
