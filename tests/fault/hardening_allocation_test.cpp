@@ -61,8 +61,7 @@ VstIntPtr quietHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float
 // What a host does when it loads a project: rate, block size, resume, the
 // saved state back from the plug-in's own buffer after parameter changes, a
 // look at the parameters, blocks and a rate change. Returns whether the audio
-// came out finite; the caller owns the audio buffers, so that only the
-// plug-in's allocations count.
+// came out finite; the caller owns the audio, so only the plug-in's allocations count.
 bool hostSession(AEffect* fx, std::vector<float>& audio) {
     const auto call = [fx](VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr = nullptr,
                            float opt = 0) { return fx->dispatcher(fx, opcode, index, value, ptr, opt); };
@@ -102,16 +101,16 @@ TEST(AllocationFailure, NeverEscapesAndTheInstanceRecovers) {
         for (long k = 0; k < total; ++k) {
             SCOPED_TRACE("failing allocation " + std::to_string(k) + " of " + std::to_string(total));
             std::unique_ptr<PluginInstance> instance;
-            bool escaped = false;
             allocationsBeforeFailure = k;
             try {
                 instance.reset(create());
                 hostSession(instance->effectRecord(), audio);
             } catch (...) {
-                escaped = instance != nullptr; // creation itself may fail
+                // Creation itself may fail; nothing after it may throw.
+                allocationsBeforeFailure = -1;
+                ASSERT_FALSE(instance) << "an exception crossed the plug-in interface";
             }
             allocationsBeforeFailure = -1;
-            ASSERT_FALSE(escaped) << "an exception crossed the plug-in interface";
             // Memory is back: the same session again plays finite audio.
             if (instance) {
                 ASSERT_TRUE(hostSession(instance->effectRecord(), audio));

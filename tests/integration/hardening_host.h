@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -32,6 +31,15 @@ struct Noise : std::minstd_rand {
     template <class T> T pick(const std::vector<T>& from) { return from[below(from.size())]; }
 };
 
+using Channels = std::vector<std::vector<float>>;
+
+inline std::vector<float*> pointers(Channels& channels) {
+    std::vector<float*> p;
+    for (auto& c : channels)
+        p.push_back(c.data());
+    return p;
+}
+
 // One block: as many inputs as the plug-in has (side-chains included), two outputs.
 struct Block {
     Block(const AEffect* fx, int frameCount, Noise& noise, float amplitude = 1.0f)
@@ -41,39 +49,27 @@ struct Block {
             for (float& x : channel)
                 x = amplitude * (2.0f * noise.unit() - 1.0f);
     }
-    static std::vector<float*> pointers(std::vector<std::vector<float>>& channels) {
-        std::vector<float*> p;
-        for (auto& c : channels)
-            p.push_back(c.data());
-        return p;
-    }
     void run(AEffectProcessProc call, AEffect* fx) {
         call(fx, pointers(in).data(), pointers(out).data(), frames);
     }
-    // The largest output magnitude; infinite when any output is not finite.
-    float peak() const {
+    // The largest output magnitude or, as `swing`, how far the second half of
+    // the block still moves (silence in must settle, to zero or to the
+    // constant level a quantizer without a zero level holds); infinite when
+    // any output is not finite.
+    float peak(bool swing = false) const {
         float p = 0.0f;
-        for (const auto& c : out)
-            for (float y : c)
-                p = std::isfinite(y) ? std::max(p, std::fabs(y)) : std::numeric_limits<float>::infinity();
+        for (const auto& c : out) {
+            if (!std::all_of(c.begin(), c.end(), [](float y) { return std::isfinite(y); }))
+                return std::numeric_limits<float>::infinity();
+            const auto [lo, hi] = std::minmax_element(c.begin() + (swing ? c.size() / 2 : 0), c.end());
+            p = std::max(p, swing ? *hi - *lo : std::max(-*lo, *hi));
+        }
         return p;
     }
     bool finite() const { return std::isfinite(peak()); }
-    // How far the second half of the block still moves; infinite when any
-    // output is not finite. Silence in must settle, to zero or to the
-    // constant level a quantizer without a zero level holds.
-    float swing() const {
-        float s = 0.0f;
-        for (const auto& c : out) {
-            const auto half = c.begin() + static_cast<std::ptrdiff_t>(c.size() / 2);
-            const auto [lo, hi] = std::minmax_element(half, c.end());
-            s = std::max(s, *hi - *lo);
-        }
-        return finite() ? s : std::numeric_limits<float>::infinity();
-    }
 
     int frames;
-    std::vector<std::vector<float>> in, out;
+    Channels in, out;
 };
 
 // One block of noise (silence at amplitude 0) through the replacing call.
@@ -86,10 +82,9 @@ inline Block play(const TestHost& host, Noise& noise, int frames, float amplitud
 // Normalised values a careless or broken host may send.
 inline const std::vector<float>& hostileValues() {
     using L = std::numeric_limits<float>;
-    const float nan = L::quiet_NaN(), inf = L::infinity(), big = L::max(), tiny = L::denorm_min(),
-                low = L::min();
-    static const std::vector<float> values{nan,  -nan,  inf,    -inf, 1e30f, -1e30f,     big,  -big,
-                                           tiny, -tiny, 1e-40f, low,  -0.0f, 1.0000001f, 2.0f, -1.0f};
+    const float nan = L::quiet_NaN(), inf = L::infinity(), big = L::max(), tiny = L::denorm_min();
+    static const std::vector<float> values{nan,  -nan,  inf,    -inf,     1e30f, -1e30f,     big,  -big,
+                                           tiny, -tiny, 1e-40f, L::min(), -0.0f, 1.0000001f, 2.0f, -1.0f};
     return values;
 }
 
@@ -134,9 +129,6 @@ template <class T> void setField(std::vector<std::uint8_t>& bytes, std::size_t a
 inline std::size_t parsOffset(const std::vector<std::uint8_t>& chunk) {
     return 8 + field<std::uint32_t>(chunk, 12);
 }
-inline float storedValue(const std::vector<std::uint8_t>& chunk, std::size_t i) {
-    return field<float>(chunk, parsOffset(chunk) + 16 + 4 * i);
-}
 
 // Every test runs once per built effect, on its own instance, with noise
 // seeded by the effect's name.
@@ -147,12 +139,5 @@ class EffectTest : public ::testing::TestWithParam<std::string> {
     AEffect* fx = host.effect();
     Noise noise{GetParam()};
 };
-
-inline std::string effectTestName(const ::testing::TestParamInfo<std::string>& info) {
-    std::string name;
-    for (char c : info.param)
-        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return name;
-}
 
 } // namespace quor::test::hardening

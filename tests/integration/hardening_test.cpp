@@ -12,15 +12,14 @@ namespace {
 
 class Hardening : public EffectTest {};
 
-using Limits = std::numeric_limits<VstInt32>;
-
 // Every read-back in 0..1, every stored value finite and not subnormal (a
 // slow operand in the sample loops), every display present and within the
 // host's 64 characters, and finite audio.
 void expectSaneState(const TestHost& host, Noise& noise, int frames) {
     const std::vector<std::uint8_t> saved = host.chunk();
     for (VstInt32 i = 0; i < host.effect()->numParams; ++i) {
-        const float normalised = host.getParam(i), stored = storedValue(saved, static_cast<std::size_t>(i));
+        const float normalised = host.getParam(i),
+                    stored = field<float>(saved, parsOffset(saved) + 16 + 4 * i);
         const std::string display = host.paramDisplay(i);
         ASSERT_TRUE(normalised >= 0.0f && normalised <= 1.0f && std::isfinite(stored) &&
                     std::fpclassify(stored) != FP_SUBNORMAL && !display.empty() && display.size() < 64)
@@ -45,20 +44,16 @@ TEST_P(Hardening, ParameterStorm) {
     }
     for (int round = 0; round < 600; ++round) {
         const bool badIndex = n == 0 || noise.below(8) == 0;
-        const VstInt32 index =
-            badIndex ? noise.pick(std::vector<VstInt32>{-1, n, n + 1, -n - 1, Limits::min(), Limits::max()})
-                     : static_cast<VstInt32>(noise.below(n));
+        const VstInt32 index = badIndex ? noise.pick(badIndexes(n)) : static_cast<VstInt32>(noise.below(n));
         const float value = noise.below(2) ? noise.pick(hostileValues()) : noise.unit();
         SCOPED_TRACE("round " + std::to_string(round) + ": " + std::to_string(value) + " to " +
                      std::to_string(index));
         std::vector<float> expected = allParams(host);
         host.setParam(index, value);
-        const auto i = static_cast<std::size_t>(index);
         if (badIndex) {
             ASSERT_EQ(host.getParam(index), 0.0f);
             for (VstInt32 opcode : {effGetParamDisplay, effGetParamName, effGetParamLabel}) {
-                char text[64];
-                std::memset(text, 'x', sizeof text);
+                char text[64] = "x";
                 host.dispatch(opcode, index, 0, text);
                 ASSERT_EQ(text[0], 0) << "opcode " << opcode << " must answer an empty string";
             }
@@ -68,9 +63,9 @@ TEST_P(Hardening, ParameterStorm) {
             ASSERT_EQ(props.flags, 0x5a5a5a5a) << "properties of a missing parameter were written";
             ASSERT_EQ(host.dispatch(effCanBeAutomated, index), 0);
         } else if (value >= 1.0f || value <= 0.0f) {
-            expected[i] = (value >= 1.0f ? top : bottom)[i];
+            expected[index] = (value >= 1.0f ? top : bottom)[index];
         } else if (!std::isnan(value)) {
-            expected[i] = host.getParam(index);
+            expected[index] = host.getParam(index);
         }
         ASSERT_EQ(allParams(host), expected);
         if (round % 8 == 7) {
@@ -90,7 +85,6 @@ void applyExact(const TestHost& host, const std::vector<std::uint8_t>& bytes, bo
 void mutate(std::vector<std::uint8_t>& bytes, Noise& noise) {
     if (bytes.size() < 16) return;
     const std::size_t pars = std::min<std::size_t>(parsOffset(bytes), bytes.size());
-    const auto begin = [&](std::size_t offset) { return bytes.begin() + static_cast<long>(offset); };
     switch (noise.below(6)) {
     case 0: // flipped bits
         for (std::uint32_t k = 1 + noise.below(8); k > 0; --k)
@@ -101,10 +95,11 @@ void mutate(std::vector<std::uint8_t>& bytes, Noise& noise) {
         break;
     case 2: { // an odd value in a size or count field: the chunk's, the name record's, the pars record's
         const std::size_t at = noise.pick(std::vector<std::size_t>{4, 12, pars + 4, pars + 12});
-        const std::uint32_t was = at + 4 <= bytes.size() ? field<std::uint32_t>(bytes, at) : 0;
-        const std::vector<std::uint32_t> odd{
-            0, 7, 15, 16, was - 1, was + 1, 0x7FFFFFFF, 0xFFFFFFFF, static_cast<std::uint32_t>(noise())};
-        if (at + 4 <= bytes.size()) setField(bytes, at, noise.pick(odd));
+        if (at + 4 > bytes.size()) break;
+        const std::uint32_t was = field<std::uint32_t>(bytes, at);
+        setField(bytes, at,
+                 noise.pick<std::uint32_t>({0, 7, 15, 16, was - 1, was + 1, 0x7FFFFFFF, 0xFFFFFFFF,
+                                            static_cast<std::uint32_t>(noise())}));
         break;
     }
     case 3: // hostile stored values
@@ -113,11 +108,11 @@ void mutate(std::vector<std::uint8_t>& bytes, Noise& noise) {
                 setField(bytes, at, noise.pick(hostileValues()) * (noise.below(2) ? 1.0f : 1e9f));
         break;
     case 4: // "pars" before "name"
-        if (pars > 8) std::rotate(begin(8), begin(pars), bytes.end());
+        if (pars > 8) std::rotate(bytes.begin() + 8, bytes.begin() + static_cast<long>(pars), bytes.end());
         break;
     default: // random records
         for (std::size_t at = 8; at < bytes.size(); ++at)
-            bytes[at] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(noise()));
+            bytes[at] = static_cast<std::uint8_t>(noise());
     }
 }
 
@@ -165,12 +160,6 @@ TEST_P(Hardening, DamagedChunks) {
     }
 }
 
-void changeRate(const TestHost& host, float rate) {
-    host.suspend();
-    host.dispatch(effSetSampleRate, 0, 0, nullptr, rate);
-    host.resume();
-}
-
 // After loud input a long silence settles to exact zeros or a tiny level,
 // never to subnormal numbers, which cost a host without denormals-are-zero
 // dearly. Then one instance goes through every rate, each changed while
@@ -188,8 +177,7 @@ TEST_P(Hardening, SilenceRatesAndBlockSizes) {
     }
     // Silence settles to silence; the Quantizer without a zero level holds half a step instead.
     const bool holdsAStep = GetParam() == "Quantizer";
-    const Block settled = play(host, noise, 4096, 0.0f);
-    EXPECT_LT(holdsAStep ? settled.swing() : settled.peak(), 1e-5f) << "30 s after the input stopped";
+    EXPECT_LT(play(host, noise, 4096, 0.0f).peak(holdsAStep), 1e-5f) << "30 s after the input stopped";
 
     const std::vector<float> defaults = allParams(host);
     const float rates[] = {8000.0f,  11025.0f,  22050.0f,  44100.0f,  48000.0f, 88200.0f,
@@ -197,9 +185,10 @@ TEST_P(Hardening, SilenceRatesAndBlockSizes) {
     for (int r = 0; r < 12; ++r) {
         SCOPED_TRACE(std::to_string(rates[r]) + " Hz");
         play(host, noise, 4096);
-        changeRate(host, rates[r]);
-        const Block after = play(host, noise, 512, 0.0f);
-        const float tail = holdsAStep ? after.swing() : after.peak();
+        host.suspend();
+        host.dispatch(effSetSampleRate, 0, 0, nullptr, rates[r]);
+        host.resume();
+        const float tail = play(host, noise, 512, 0.0f).peak(holdsAStep);
         // The Multiplier's filters and oscillator run on across a reset by design.
         EXPECT_TRUE(tail < 1e-4f || GetParam() == "Multiplier")
             << "a tail of " << tail << " survived the rate change";
@@ -232,7 +221,7 @@ TEST_P(Hardening, ScanWithoutSampleRate) {
         host.dispatch(opcode, -1, -1, nullptr, -1.0f);
     }
     // Pins are named by number, whatever number the host asks for.
-    for (VstInt32 pin : {0, -1, Limits::max(), Limits::min()})
+    for (VstInt32 pin : {0, -1, std::numeric_limits<VstInt32>::max(), std::numeric_limits<VstInt32>::min()})
         for (const auto& [opcode, prefix] :
              {std::pair{effGetInputProperties, "in "}, {effGetOutputProperties, "out "}}) {
             VstPinProperties props{};
@@ -247,8 +236,7 @@ TEST_P(Hardening, ScanWithoutSampleRate) {
     for (AEffect* e : {fx, bare.effect()}) {
         Block block(e, 300, noise);
         block.run(e->processReplacing, e);
-        EXPECT_EQ(block.out[0], block.in[0]);
-        EXPECT_EQ(block.out[1], block.in[1]);
+        EXPECT_EQ(block.out, Channels(block.in.begin(), block.in.begin() + 2));
         block.run(e->process, e);
         for (int c = 0; c < 2; ++c)
             for (int k = 0; k < 300; ++k)
@@ -311,11 +299,11 @@ TEST_P(Hardening, OddLifecycle) {
 TEST_P(Hardening, EmptyBlocksAndMissingBuffers) {
     host.start(44100.0f);
     Block block(fx, 16, noise);
-    std::vector<float*> in = Block::pointers(block.in), out = Block::pointers(block.out);
+    std::vector<float*> in = pointers(block.in), out = pointers(block.out);
     for (auto& channel : block.out)
         std::fill(channel.begin(), channel.end(), 0.5f);
-    const std::vector<std::vector<float>> untouched = block.out;
-    for (VstInt32 frames : {0, -1, Limits::min()}) {
+    const Channels untouched = block.out;
+    for (VstInt32 frames : {0, -1, std::numeric_limits<VstInt32>::min()}) {
         fx->processReplacing(fx, in.data(), out.data(), frames);
         fx->process(fx, in.data(), out.data(), frames);
     }
@@ -334,8 +322,7 @@ TEST_P(Hardening, EmptyBlocksAndMissingBuffers) {
     for (int round = 0; round < 8 && fx->numInputs > 2; ++round) {
         setAll(host, corner(fx->numParams, round, noise));
         Block sideChained(fx, 777, noise);
-        std::vector<float*> inputs = Block::pointers(sideChained.in),
-                            outputs = Block::pointers(sideChained.out);
+        std::vector<float*> inputs = pointers(sideChained.in), outputs = pointers(sideChained.out);
         for (std::size_t c = 2; c < inputs.size(); ++c)
             if (round >= 4 || (round & (1 << (c - 2)))) inputs[c] = nullptr;
         fx->processReplacing(fx, inputs.data(), outputs.data(), 777);
@@ -366,25 +353,21 @@ TEST_P(Hardening, InPlaceAndAccumulatingMatchReplacing) {
             SCOPED_TRACE(std::to_string(frames) + " frames, mode " + std::to_string(m));
             AEffect* e = hosts[static_cast<std::size_t>(m)]->effect();
             Block block = input;
-            std::vector<float*> in = Block::pointers(block.in), out = Block::pointers(block.out);
+            std::vector<float*> in = pointers(block.in), out = pointers(block.out);
             std::vector<float*> perChannel(in.begin(), in.begin() + 2);
-            std::vector<std::vector<float>> expected = reference.out;
+            Channels expected = reference.out;
             for (int c = 0; c < 2 && m == 3; ++c)
-                for (int k = 0; k < frames; ++k) {
-                    block.out[c][k] = 0.001f * static_cast<float>(k % 17);
-                    expected[c][k] += block.out[c][k];
-                }
+                for (int k = 0; k < frames; ++k)
+                    expected[c][k] += block.out[c][k] = 0.001f * static_cast<float>(k % 17);
             float** outputs = m == 2 ? perChannel.data() : m == 3 ? out.data() : in.data();
             (m < 3 ? e->processReplacing : e->process)(e, in.data(), outputs, frames);
-            const std::vector<std::vector<float>>& result = m == 3 ? block.out : block.in;
-            ASSERT_EQ(result[0], expected[0]);
-            ASSERT_EQ(result[1], expected[1]);
+            const Channels& result = m == 3 ? block.out : block.in;
+            EXPECT_EQ(Channels(result.begin(), result.begin() + 2), expected);
         }
     }
 }
 
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Hardening);
-INSTANTIATE_TEST_SUITE_P(Effects, Hardening, ::testing::ValuesIn(builtEffects()), effectTestName);
+QUOR_FOR_EACH_BUILT_EFFECT(Hardening);
 
 } // namespace
 } // namespace quor::test::hardening

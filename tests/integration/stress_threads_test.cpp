@@ -26,12 +26,11 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
     TestHost donor(GetParam());
     for (int kind = 0; kind < 8; ++kind) {
         setAll(donor, corner(n, kind, noise));
-        chunks.push_back(donor.chunk());
-        if (kind % 2 == 0 && n > 0) {
-            setField(chunks.back(), parsOffset(chunks.back()) + 12, 0xFFFFFFFFu);
-            setField(chunks.back(), chunks.back().size() - 4, std::numeric_limits<float>::quiet_NaN());
-            chunks.back().pop_back();
-        }
+        std::vector<std::uint8_t>& bytes = chunks.emplace_back(donor.chunk());
+        if (kind % 2 || n == 0) continue;
+        setField(bytes, parsOffset(bytes) + 12, 0xFFFFFFFFu);
+        setField(bytes, bytes.size() - 4, std::numeric_limits<float>::quiet_NaN());
+        bytes.pop_back();
     }
 
     std::atomic<bool> stop{false};
@@ -43,9 +42,9 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
     });
     threads.emplace_back([&] {
         for (Noise own(GetParam(), 2); !stop && n > 0;) {
-            fx->setParameter(fx, static_cast<VstInt32>(own.below(n)),
-                             own.below(4) ? own.unit() : own.pick(hostileValues()));
-            const float back = fx->getParameter(fx, static_cast<VstInt32>(own.below(n)));
+            host.setParam(static_cast<VstInt32>(own.below(n)),
+                          own.below(4) ? own.unit() : own.pick(hostileValues()));
+            const float back = host.getParam(static_cast<VstInt32>(own.below(n)));
             badReadback += !(back >= 0.0f && back <= 1.0f);
             // A saved state stays valid until the next request of its kind, so
             // each host thread saves its own kind: this one programs, the next banks.
@@ -54,16 +53,14 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
     });
     threads.emplace_back([&] {
         char text[256];
-        void* data = nullptr;
         for (Noise own(GetParam(), 3); !stop;) {
             const auto kind = static_cast<VstInt32>(own.below(2)); // bank or program
-            std::vector<std::uint8_t> bytes = own.pick(chunks);
             switch (own.below(64) ? own.below(3) : 3) {
             case 0:
-                host.dispatch(effSetChunk, kind, static_cast<VstIntPtr>(bytes.size()), bytes.data());
+                host.setChunk(own.pick(chunks), kind);
                 break;
             case 1:
-                badReadback += host.dispatch(effGetChunk, 0, 0, &data) <= 0 || !data;
+                badReadback += host.chunk().empty();
                 break;
             case 2:
                 for (VstInt32 i = 0; i < n; ++i) {
@@ -111,8 +108,7 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
         ASSERT_TRUE(play(host, noise, 1024).finite()) << "block " << b;
 }
 
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(StressThreads);
-INSTANTIATE_TEST_SUITE_P(Effects, StressThreads, ::testing::ValuesIn(builtEffects()), effectTestName);
+QUOR_FOR_EACH_BUILT_EFFECT(StressThreads);
 
 } // namespace
 } // namespace quor::test::hardening

@@ -2,12 +2,7 @@
 // effect code and instance recovery, as only VSTPluginMain is visible.
 #include "tests/support/test_host.h"
 
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
-
-#include <string>
-#include <vector>
 
 namespace quor::test {
 namespace {
@@ -15,18 +10,17 @@ namespace {
 TEST(TwoPlugins, EachModuleWrapsItsOwnEffect) {
     const std::vector<std::string> built = builtEffects();
     ASSERT_GE(built.size(), 2u) << "this test needs two different Quor plug-ins built";
-    const std::string& a = built[0];
-    const std::string& b = built[1];
+    const std::string &a = built[0], &b = built[1];
     // Created one after the other and used interleaved: no module may pick up
     // the other's registry or effect.
     TestHost first(a), second(b), firstAgain(a);
     ASSERT_TRUE(first.loaded() && second.loaded() && firstAgain.loaded());
-    for (const auto& [host, name] :
-         {std::pair<const TestHost*, std::string>{&first, a}, {&second, b}, {&firstAgain, a}}) {
+    for (const auto& [host, name] : {std::pair{&first, a}, {&second, b}, {&firstAgain, a}}) {
         EXPECT_EQ(host->text(effGetProductString), name);
         EXPECT_EQ(host->text(effGetEffectName), "Quor " + name);
-        const VstInt32 count = host->effect()->numParams;
-        EXPECT_EQ(host->chunk().size(), 33 + name.size() + 4 * static_cast<std::size_t>(count)) << name;
+        // Header 8, "name" record 8 + name + 0, "pars" record 16 + 4 per value.
+        EXPECT_EQ(host->chunk().size(),
+                  33 + name.size() + 4 * static_cast<std::size_t>(host->effect()->numParams));
     }
     EXPECT_NE(first.effect()->uniqueID, second.effect()->uniqueID);
     EXPECT_EQ(first.effect()->uniqueID, firstAgain.effect()->uniqueID);

@@ -1,7 +1,5 @@
 #include "tests/support/test_host.h"
 
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -23,6 +21,13 @@ std::string pluginPath(const std::string& effectName) {
     for (char c : effectName)
         slug += c == ' ' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return std::string(QUOR_PLUGIN_DIR) + "/quor-" + slug + ".so";
+}
+
+std::string effectTestName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name;
+    for (char c : info.param)
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
 }
 
 std::vector<std::string> builtEffects() {
@@ -91,6 +96,12 @@ void TestHost::processReplacing(std::vector<float>& left, std::vector<float>& ri
 void TestHost::processAccumulating(const std::vector<float>& inL, const std::vector<float>& inR,
                                    std::vector<float>& outL, std::vector<float>& outR) const {
     run(fx->process, inL.data(), inR.data(), outL.data(), outR.data(), std::min(inL.size(), inR.size()));
+}
+
+void TestHost::processInBlocks(std::vector<float>& left, std::vector<float>& right, std::size_t block) const {
+    const std::size_t frames = std::min(left.size(), right.size());
+    for (std::size_t at = 0; at < frames; at += block)
+        run(fx->processReplacing, &left[at], &right[at], &left[at], &right[at], std::min(block, frames - at));
 }
 
 void TestHost::run(AEffectProcessProc call, const float* inL, const float* inR, float* outL, float* outR,

@@ -4,6 +4,8 @@
 
 #include "host/vst2_abi.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -13,6 +15,14 @@ namespace quor::test {
 std::string pluginPath(const std::string& effectName);
 // Names of every effect that has a built plug-in, in the suite's order.
 std::vector<std::string> builtEffects();
+// A test name for an effect: "RC Filter" -> "RC_Filter".
+std::string effectTestName(const ::testing::TestParamInfo<std::string>& info);
+
+// Runs a suite parameterised by effect name once per built effect.
+#define QUOR_FOR_EACH_BUILT_EFFECT(suite)                                                                    \
+    GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(suite);                                                    \
+    INSTANTIATE_TEST_SUITE_P(Effects, suite, ::testing::ValuesIn(::quor::test::builtEffects()),              \
+                             ::quor::test::effectTestName)
 
 class TestHost {
   public:
@@ -46,6 +56,8 @@ class TestHost {
     void processReplacing(std::vector<float>& left, std::vector<float>& right) const;
     void processAccumulating(const std::vector<float>& inL, const std::vector<float>& inR,
                              std::vector<float>& outL, std::vector<float>& outR) const;
+    // In place, in blocks of `block` frames (the last one shorter), as a host streams a file.
+    void processInBlocks(std::vector<float>& left, std::vector<float>& right, std::size_t block) const;
 
     void close();
 

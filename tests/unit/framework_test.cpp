@@ -90,19 +90,24 @@ TEST(Effect, DefaultsAndBaseDisplay) {
 }
 
 TEST(Display, LaddersAndIntegerPower) {
-    const std::pair<float, const char*> times[] = {
-        {0.0f, "Off"}, {-1.0f, "Off"}, {0.0005f, "500 us"}, {0.25f, "250 ms"}, {2.0f, "2.00 s"}};
     // 9.999 shows that the precision is chosen before rounding.
-    const std::pair<float, const char*> frequencies[] = {
-        {4.4f, "4.40 Hz"},     {20.0f, "20.0 Hz"},     {440.0f, "440 Hz"},       {999.5f, "1000 Hz"},
-        {1000.0f, "1.00 kHz"}, {25000.0f, "25.0 kHz"}, {1234567.0f, "1.23 MHz"}, {9.999f, "10.00 Hz"}};
-    char text[64];
-    for (const auto& [value, expected] : times) {
-        formatTime(value, text);
-        EXPECT_STREQ(text, expected) << value;
-    }
-    for (const auto& [value, expected] : frequencies) {
-        formatFrequency(value, text);
+    const std::tuple<void (*)(float, char*), float, const char*> cases[] = {
+        {formatTime, 0.0f, "Off"},
+        {formatTime, -1.0f, "Off"},
+        {formatTime, 0.0005f, "500 us"},
+        {formatTime, 0.25f, "250 ms"},
+        {formatTime, 2.0f, "2.00 s"},
+        {formatFrequency, 4.4f, "4.40 Hz"},
+        {formatFrequency, 20.0f, "20.0 Hz"},
+        {formatFrequency, 440.0f, "440 Hz"},
+        {formatFrequency, 999.5f, "1000 Hz"},
+        {formatFrequency, 1000.0f, "1.00 kHz"},
+        {formatFrequency, 25000.0f, "25.0 kHz"},
+        {formatFrequency, 1234567.0f, "1.23 MHz"},
+        {formatFrequency, 9.999f, "10.00 Hz"}};
+    for (const auto& [format, value, expected] : cases) {
+        char text[64];
+        format(value, text);
         EXPECT_STREQ(text, expected) << value;
     }
     EXPECT_EQ(integerPower(0, 0.0f), 1.0f);

@@ -1,18 +1,15 @@
 #include "tests/support/test_host.h"
 #include "tools/tests/test_support.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 namespace quor::cli {
 namespace {
 
-constexpr auto npos = std::string::npos;
 using Args = std::vector<std::string>;
 
 // The test delay's normalised values for 51 and 4410 frames (of 8192).
@@ -27,11 +24,10 @@ class QuorChain : public ::testing::Test {
     }
     std::string f(const std::string& name) const { return dir.file(name); }
 
-    // quor render IN OUT ...; the render must succeed.
-    test::RunResult render(const std::string& input, const std::string& output, const Args& args) const {
-        Args all{"render", input, output};
-        all.insert(all.end(), args.begin(), args.end());
-        const test::RunResult r = test::runQuor(all);
+    // quor render IN OUT ARGS..., which must succeed.
+    test::RunResult render(const std::string& input, const std::string& output, Args args) const {
+        args.insert(args.begin(), {"render", input, output});
+        const test::RunResult r = test::runQuor(args);
         EXPECT_EQ(r.status, 0) << r.err;
         return r;
     }
@@ -43,45 +39,33 @@ class QuorChain : public ::testing::Test {
 };
 
 // A chain gives what its stages give rendered one by one through float files.
-// The two delays' latencies are compensated once, the side-chain of the
+// The two delays' latencies are compensated once, and the side-chain of the
 // second (shorter than the input) reaches it in step with its input.
 TEST_F(QuorChain, EqualsItsStagesRenderedOneByOneThroughFloatFiles) {
-    struct Case {
-        std::vector<Args> stages;
-        std::string tail;
-        bool givesInputPlusSide;
-    };
-    const Case cases[] = {
+    const std::pair<std::vector<Args>, std::string> cases[] = {
         {{{"--plugin", tremolo, "--set", "rate=0.3", "--set", "width=1"},
           {"--plugin", reverb, "--set", "mix=0.4"}},
-         "0.2",
-         false},
+         "0.2"},
         {{{"--plugin", delay, "--set", kDelay51},
           {"--plugin", delay, "--set", kDelay4410, "--set", "Side Mix=1", "--sidechain", f("short.wav")}},
-         "0",
-         true},
-        {{{"--plugin", tremolo}, {"--plugin", mono}, {"--plugin", reverb}},
-         "0.1",
-         false}, // stereo, mono, stereo
+         "0"},
+        {{{"--plugin", tremolo}, {"--plugin", mono}, {"--plugin", reverb}}, "0.1"}, // stereo, mono, stereo
     };
-    for (const Case& c : cases) {
-        Args chain{"--tail", c.tail, "--encoding", "float"};
-        for (const Args& stage : c.stages) {
-            if (&stage != &c.stages.front()) chain.push_back("--then");
-            chain.insert(chain.end(), stage.begin(), stage.end());
+    for (const auto& [stages, tail] : cases) {
+        Args chain{"--tail", tail, "--encoding", "float"}, last = {f("in.wav")};
+        for (std::size_t k = 0; k < stages.size(); ++k) {
+            if (k > 0) chain.push_back("--then");
+            chain.insert(chain.end(), stages[k].begin(), stages[k].end());
+            Args alone = stages[k];
+            alone.insert(alone.end(), {"--tail", k == 0 ? tail : "0", "--encoding", "float"});
+            render(last.back(), f("step" + std::to_string(k) + ".wav"), alone);
+            last.push_back(f("step" + std::to_string(k) + ".wav"));
         }
         const test::RunResult r = render(f("in.wav"), f("chain.wav"), chain);
-        std::string step = f("in.wav");
-        for (std::size_t k = 0; k < c.stages.size(); ++k) {
-            Args args = c.stages[k];
-            args.insert(args.end(), {"--tail", k == 0 ? c.tail : "0", "--encoding", "float"});
-            render(step, f("step" + std::to_string(k) + ".wav"), args);
-            step = f("step" + std::to_string(k) + ".wav");
-        }
         const test::Audio out = test::readAudio(f("chain.wav"));
-        EXPECT_EQ(out.channels, test::readAudio(step).channels) << c.stages.size() << " stages";
-        if (!c.givesInputPlusSide) continue;
-        EXPECT_NE(r.out.find("latency    4461 samples"), npos) << r.out;
+        EXPECT_EQ(out.channels, test::readAudio(last.back()).channels) << stages.size() << " stages";
+        if (stages[0][1] != delay) continue;
+        EXPECT_CONTAINS(r.out, "latency    4461 samples");
         EXPECT_EQ(r.err,
                   "quor: note: the side-chain " + f("short.wav") +
                       " has 15000 frames, the input 20000; padded with silence to the input's length\n");
@@ -95,11 +79,10 @@ TEST_F(QuorChain, EqualsItsStagesRenderedOneByOneThroughFloatFiles) {
     }
 }
 
-// A side-chain longer than the input is cut to it, with a notice.
 TEST_F(QuorChain, LongerSideChainIsCut) {
     const test::RunResult r = render(f("short.wav"), f("out.wav"),
                                      {"--plugin", delay, "--set", "Side Mix=1", "--sidechain", f("in.wav")});
-    EXPECT_NE(r.err.find("has 20000 frames, the input 15000; cut to the input's length"), npos) << r.err;
+    EXPECT_CONTAINS(r.err, "has 20000 frames, the input 15000; cut to the input's length");
     const test::Audio out = test::readAudio(f("out.wav"));
     ASSERT_EQ(out.channels.at(1).size(), 15000u);
     EXPECT_EQ(out.channels[1][14999],
@@ -110,44 +93,39 @@ TEST_F(QuorChain, BatchRendersTheGoodFilesAndReportsTheBadOnes) {
     std::ofstream(f("garbage.wav")) << "RIFF junk WAVE junk";
     test::writeAudio(f("three.wav"), {48000, std::vector<std::vector<float>>(3, test::noise(100, 5))});
     const Args chain{"--plugin", tremolo, "--set", "rate=0.3", "--then", "--plugin", reverb, "--tail", "0.1"};
-    std::vector<test::Audio> alone;
-    for (const char* name : {"in", "mono"}) {
+    for (const char* name : {"in", "mono"})
         render(f(name + std::string(".wav")), f(name + std::string("-alone.flac")), chain);
-        alone.push_back(test::readAudio(f(name + std::string("-alone.flac"))));
-    }
-    for (const char* jobs : {"1", "2"}) {
-        const std::string outDir = f(std::string("out") + jobs);
-        Args args{"render",    f("in.wav"), f("garbage.wav"), f("mono.wav"), f("three.wav"),
-                  "--out-dir", outDir,      "--format",       "flac",        "--jobs",
-                  jobs};
+    for (bool json : {false, true}) { // one file at a time, then two
+        const std::string outDir = f(json ? "out2" : "out1");
+        Args args{"render", f("in.wav"), f("garbage.wav"), f("mono.wav"), f("three.wav"),  "--out-dir",
+                  outDir,   "--format",  "flac",           "--jobs",      json ? "2" : "1"};
         args.insert(args.end(), chain.begin(), chain.end());
-        for (bool json : {false, true}) {
-            if (json) args.push_back("--json");
-            const test::RunResult r = test::runQuor(args);
-            EXPECT_EQ(r.status, 1) << r.err;
-            EXPECT_EQ(r.err, "quor: error: cannot read audio file " + f("garbage.wav") +
-                                 ": Format not recognised.\nquor: error: " + f("three.wav") +
-                                 " has 3 channels; quor reads mono and stereo files\n");
-            if (json) {
-                const nlohmann::json doc = nlohmann::json::parse(r.out);
-                EXPECT_EQ(doc["rendered"], 2);
-                EXPECT_EQ(doc["failed"], 2);
-                EXPECT_EQ(doc["files"][1]["input"]["path"], f("garbage.wav"));
-                EXPECT_TRUE(doc["files"][1].contains("error"));
-            } else {
-                EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
-                EXPECT_NE(r.out.find(f("mono.wav") + " -> " + outDir + "/mono.flac  stereo 0.304 s"), npos)
-                    << r.out;
-                EXPECT_NE(r.out.find("rendered 2 of 4 files into " + outDir + " (2 failed)"), npos) << r.out;
-            }
-            std::vector<std::string> written;
-            for (const auto& entry : std::filesystem::directory_iterator(outDir))
-                written.push_back(entry.path().filename().string());
-            std::sort(written.begin(), written.end());
-            EXPECT_EQ(written, (std::vector<std::string>{"in.flac", "mono.flac"})) << jobs;
-            EXPECT_EQ(test::readAudio(outDir + "/in.flac").channels, alone[0].channels) << jobs;
-            EXPECT_EQ(test::readAudio(outDir + "/mono.flac").channels, alone[1].channels) << jobs;
+        if (json) args.push_back("--json");
+        const test::RunResult r = test::runQuor(args);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.err, "quor: error: cannot read audio file " + f("garbage.wav") +
+                             ": Format not recognised.\nquor: error: " + f("three.wav") +
+                             " has 3 channels; quor reads mono and stereo files\n");
+        if (json) {
+            const nlohmann::json doc = nlohmann::json::parse(r.out);
+            EXPECT_EQ(doc["rendered"], 2);
+            EXPECT_EQ(doc["failed"], 2);
+            EXPECT_EQ(doc["files"][1]["input"]["path"], f("garbage.wav"));
+            EXPECT_TRUE(doc["files"][1].contains("error"));
+        } else {
+            EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+            EXPECT_CONTAINS(r.out, f("mono.wav") + " -> " + outDir + "/mono.flac  stereo 0.304 s");
+            EXPECT_CONTAINS(r.out, "rendered 2 of 4 files into " + outDir + " (2 failed)");
         }
+        std::vector<std::string> written;
+        for (const auto& entry : std::filesystem::directory_iterator(outDir))
+            written.push_back(entry.path().filename().string());
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(written, (std::vector<std::string>{"in.flac", "mono.flac"}));
+        for (const char* name : {"in", "mono"})
+            EXPECT_EQ(test::readAudio(outDir + "/" + name + ".flac").channels,
+                      test::readAudio(f(name + std::string("-alone.flac"))).channels)
+                << name;
     }
 }
 
@@ -160,18 +138,17 @@ std::string tenths(const nlohmann::json& decibels) {
 TEST_F(QuorChain, JsonCarriesTheFiguresOfTheTables) {
     Args args{"render",   f("in.wav"), f("out.wav"), "--plugin", delay,   "--set",        kDelay51, "--then",
               "--plugin", delay,       "--set",      kDelay4410, "--set", "Feedback=0.5", "--tail", "0.2"};
-    const test::RunResult table = test::runQuor(args);
+    const std::string table = test::runQuor(args).out;
     args.push_back("--json");
     const test::RunResult json = test::runQuor(args);
     ASSERT_EQ(json.status, 0) << json.err;
-    const nlohmann::json doc = nlohmann::json::parse(json.out);
-    const nlohmann::json& file = doc.at("files").at(0);
+    const nlohmann::json file = nlohmann::json::parse(json.out).at("files").at(0);
     for (const char* row : {"input", "output"}) {
         const nlohmann::json& levels = file[row];
         char line[128];
         std::snprintf(line, sizeof line, "\n  %-8s%11s%11s%15s\n", row, tenths(levels["peak_dbfs"]).c_str(),
                       tenths(levels["rms_dbfs"]).c_str(), tenths(levels["loudness_lufs"]).c_str());
-        EXPECT_NE(table.out.find(line), npos) << line << table.out;
+        EXPECT_CONTAINS(table, line);
     }
     EXPECT_EQ(file["stages"][0]["latency_samples"], 51);
     EXPECT_EQ(file["stages"][1]["latency_samples"], 4410);
@@ -180,10 +157,10 @@ TEST_F(QuorChain, JsonCarriesTheFiguresOfTheTables) {
     EXPECT_GT(file["processing"]["seconds"].get<double>(), 0.0);
     for (const char* text : {"latency 51 samples (1.06 ms)", "latency 4410 samples (91.88 ms)",
                              "latency    4461 samples (92.94 ms), compensated", "tail       0.200 s"})
-        EXPECT_NE(table.out.find(text), npos) << text << "\n" << table.out;
+        EXPECT_CONTAINS(table, text);
 
     // info: the parameters as the table lists them; four inputs with a side-chain.
-    const test::RunResult infoTable = test::runQuor({"info", "--plugin", tremolo});
+    const std::string infoTable = test::runQuor({"info", "--plugin", tremolo}).out;
     const nlohmann::json info =
         nlohmann::json::parse(test::runQuor({"info", "--plugin", tremolo, "--json"}).out);
     ASSERT_EQ(info["parameters"].size(), 4u);
@@ -192,7 +169,7 @@ TEST_F(QuorChain, JsonCarriesTheFiguresOfTheTables) {
         std::snprintf(row, sizeof row, "%5d  %-5s  %6.4f  %s\n", p["index"].get<int>(),
                       p["name"].get<std::string>().c_str(), p["value"].get<double>(),
                       p["display"].get<std::string>().c_str());
-        EXPECT_NE(infoTable.out.find(row), npos) << row << infoTable.out;
+        EXPECT_CONTAINS(infoTable, row);
     }
     const nlohmann::json side =
         nlohmann::json::parse(test::runQuor({"info", "--plugin", delay, "--json"}).out);

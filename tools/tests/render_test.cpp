@@ -3,8 +3,6 @@
 #include "tools/quor/render.h"
 #include "tools/tests/test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 
@@ -123,15 +121,9 @@ std::vector<std::vector<float>> processDirectly(const char* effect, const test::
     host.start(static_cast<float>(in.sampleRate), static_cast<int>(block));
     std::vector<std::vector<float>> out{in.channels.front(), in.channels.back()}; // mono feeds both sides
     const std::size_t frames = out[0].size() + tail;
-    for (std::vector<float>& channel : out)
+    for (std::vector<float>& channel : out) // whole blocks, as the tool renders them
         channel.resize((frames + block - 1) / block * block, 0.0f);
-    for (std::size_t start = 0; start < frames; start += block) {
-        std::vector<float> l(&out[0][start], &out[0][start] + block),
-            r(&out[1][start], &out[1][start] + block);
-        host.processReplacing(l, r);
-        std::copy(l.begin(), l.end(), &out[0][start]);
-        std::copy(r.begin(), r.end(), &out[1][start]);
-    }
+    host.processInBlocks(out[0], out[1], block);
     for (std::vector<float>& channel : out)
         channel.resize(frames);
     return out;

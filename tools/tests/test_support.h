@@ -13,11 +13,13 @@
 #include <fstream>
 #include <sstream>
 
+// Whether `text` contains `part`, showing both when not.
+#define EXPECT_CONTAINS(text, part) EXPECT_PRED_FORMAT2(::testing::IsSubstring, part, text)
+
 namespace quor::cli::test {
 
 // A fresh directory under the system temp dir, removed with the object.
-class ScratchDir {
-  public:
+struct ScratchDir {
     ScratchDir() {
         if (!mkdtemp(path.data())) throw std::runtime_error("cannot create a scratch directory");
     }
@@ -27,11 +29,10 @@ class ScratchDir {
     }
     std::string file(const std::string& name) const { return path + "/" + name; }
 
-  private:
     std::string path = (std::filesystem::temp_directory_path() / "quor-test-XXXXXX").string();
 };
 
-// Path of a test plug-in module: "delay", "legacy", "null" or "noentry".
+// Path of a test plug-in module: "delay", "legacy", "null", "noentry" or "mono".
 inline std::string testModule(const std::string& variant) {
     return std::string(QUOR_TEST_MODULE_DIR) + "/quor-test-" + variant + ".so";
 }
@@ -86,13 +87,11 @@ inline RunResult runQuor(const std::vector<std::string>& args) {
     RunResult result;
     // The shell reports a signal that ended its child as status 128 + signal.
     if (WIFEXITED(status) && WEXITSTATUS(status) < 128) result.status = WEXITSTATUS(status);
-    auto slurp = [&dir](const char* name) {
-        std::stringstream s;
-        s << std::ifstream(dir.file(name)).rdbuf();
-        return s.str();
-    };
-    result.out = slurp("out");
-    result.err = slurp("err");
+    std::stringstream out, err;
+    out << std::ifstream(dir.file("out")).rdbuf();
+    err << std::ifstream(dir.file("err")).rdbuf();
+    result.out = out.str();
+    result.err = err.str();
     return result;
 }
 
