@@ -74,14 +74,6 @@ TEST_P(Hardening, ParameterStorm) {
     }
 }
 
-// The bytes in a buffer of exactly their size, so that the address sanitizer
-// reports any read past the end.
-void applyExact(const TestHost& host, const std::vector<std::uint8_t>& bytes, bool preset) {
-    std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size()]);
-    std::copy(bytes.begin(), bytes.end(), exact.get());
-    host.dispatch(effSetChunk, preset ? 1 : 0, static_cast<VstIntPtr>(bytes.size()), exact.get());
-}
-
 void mutate(std::vector<std::uint8_t>& bytes, Noise& noise) {
     if (bytes.size() < 16) return;
     const std::size_t pars = std::min<std::size_t>(parsOffset(bytes), bytes.size());
@@ -127,14 +119,14 @@ TEST_P(Hardening, DamagedChunks) {
     // Bytes that are no chunk, no bytes, and sizes that are no size change nothing.
     std::vector<std::uint8_t> wrongTag = minima;
     wrongTag[0] = 'Q';
-    applyExact(host, wrongTag, false);
+    host.setChunk(wrongTag);
     host.dispatch(effSetChunk, 0, static_cast<VstIntPtr>(minima.size()), nullptr);
     for (VstIntPtr size : {VstIntPtr{-1}, std::numeric_limits<VstIntPtr>::min(),
                            (VstIntPtr{1} << 32) + static_cast<VstIntPtr>(minima.size())})
         host.dispatch(effSetChunk, 0, size, minima.data());
     EXPECT_EQ(host.chunk(), maxima);
     // A state the plug-in wrote restores exactly, also from the buffer it handed out.
-    applyExact(host, minima, true);
+    host.setChunk(minima, true);
     EXPECT_EQ(host.chunk(true), minima);
     void* own = nullptr;
     const VstIntPtr size = host.dispatch(effGetChunk, 0, 0, &own);
@@ -155,7 +147,7 @@ TEST_P(Hardening, DamagedChunks) {
         std::vector<std::uint8_t> bytes = noise.pick(sources);
         for (std::uint32_t k = noise.below(4); k > 0; --k) // none at times: foreign states as saved
             mutate(bytes, noise);
-        applyExact(host, bytes, noise.below(2));
+        host.setChunk(bytes, noise.below(2));
         ASSERT_NO_FATAL_FAILURE(expectSaneState(host, noise, 256));
     }
 }

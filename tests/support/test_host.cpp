@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
 namespace quor::test {
 
@@ -85,7 +86,10 @@ std::vector<std::uint8_t> TestHost::chunk(bool preset) const {
 }
 
 void TestHost::setChunk(std::vector<std::uint8_t> bytes, bool preset) const {
-    dispatch(effSetChunk, preset ? 1 : 0, static_cast<VstIntPtr>(bytes.size()), bytes.data());
+    // A buffer of exactly the bytes' size, so that the address sanitizer reports any read past the end.
+    std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size()]);
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    dispatch(effSetChunk, preset ? 1 : 0, static_cast<VstIntPtr>(bytes.size()), exact.get());
 }
 
 void TestHost::processReplacing(std::vector<float>& left, std::vector<float>& right) const {

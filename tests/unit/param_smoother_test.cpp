@@ -27,12 +27,12 @@ void arm(ParamSmoother& s) {
     s.markActive();
 }
 
-// Advances until no ramp is left, or `most` samples; returns the number of samples.
-int glide(ParamSmoother& s, int most = 100000) {
-    int n = 0;
-    for (; s.activeRamps() > 0 && n < most; ++n)
+// Advances until no ramp is left, or `most` samples; returns the values `v` took.
+std::vector<float> glide(ParamSmoother& s, const float& v, int most = 100000) {
+    std::vector<float> track;
+    for (; s.activeRamps() > 0 && static_cast<int>(track.size()) < most; track.push_back(v))
         s.advance();
-    return n;
+    return track;
 }
 
 TEST(ParamSmoother, GlidesForItsLengthOnceLiveAndEndsExactly) {
@@ -45,9 +45,7 @@ TEST(ParamSmoother, GlidesForItsLengthOnceLiveAndEndsExactly) {
     EXPECT_EQ(s.rampLength(), 201.0f);
     s.markActive();
     s.setTarget(&v, 3.0f);
-    std::vector<float> track;
-    for (; s.activeRamps() > 0; track.push_back(v))
-        s.advance();
+    const std::vector<float> track = glide(s, v);
     ASSERT_EQ(track.size(), 201u);
     EXPECT_GT(track[199], 2.98f);
     EXPECT_LT(track[199], 3.0f);
@@ -73,15 +71,15 @@ TEST(ParamSmoother, RetargetingRestartsTheCountdown) {
     arm(s);
     float v = 0.0f;
     s.setTarget(&v, 1.0f);
-    glide(s, 100);
+    glide(s, v, 100);
     s.setTarget(&v, 1.0f); // the same target leaves the glide alone
-    EXPECT_EQ(glide(s), 101);
+    EXPECT_EQ(glide(s, v).size(), 101u);
     s.setTarget(&v, 0.0f);
-    glide(s, 100);
+    glide(s, v, 100);
     const float from = v;
     s.setTarget(&v, 0.5f); // a new one glides on from where it is
     EXPECT_EQ(v, from);
-    EXPECT_EQ(glide(s), 201);
+    EXPECT_EQ(glide(s, v).size(), 201u);
     EXPECT_EQ(v, 0.5f);
     // Back to the value the quantity holds: the pending glide is dropped.
     s.setTarget(&v, 1.0f);
@@ -99,10 +97,8 @@ TEST(ParamSmoother, EveryChannelSeesTheSameTrajectory) {
     s.beginBlock();
     for (auto& ch : channel) {
         s.beginChannel();
-        for (int i = 0; i < 64; ++i) {
+        for (int i = 0; i < 64; ++i, s.advance())
             ch.push_back(x - y);
-            s.advance();
-        }
     }
     EXPECT_EQ(channel[0], channel[1]);
     s.flush();
