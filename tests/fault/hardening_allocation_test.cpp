@@ -1,9 +1,7 @@
-// Allocation failure at every allocation that creating an instance and a host
-// session make, for every registered effect. Creation may fail (the entry
-// point turns that into a null instance; the leak checker of the address
-// sanitizer build sees that nothing is left behind), but no exception may
-// leave the plug-in's C interface, and once memory is back the instance must
-// work again. This executable replaces the global allocator for that.
+// Each allocation that creating an instance and a host session make fails in
+// turn: creation may fail (the address sanitizer's leak checker sees that
+// nothing is left behind), but no exception may leave the C interface, and
+// once memory is back the instance must work again.
 #include "framework/registry.h"
 #include "host/plugin_instance.h"
 
@@ -58,10 +56,8 @@ VstIntPtr quietHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
-// What a host does when it loads a project: rate, block size, resume, the
-// saved state back from the plug-in's own buffer after parameter changes, a
-// look at the parameters, blocks and a rate change. Returns whether the audio
-// came out finite; the caller owns the audio, so only the plug-in's allocations count.
+// A host loading a project; true when the audio comes out finite. The caller
+// owns the audio, so that only the plug-in's allocations count.
 bool hostSession(AEffect* fx, std::vector<float>& audio) {
     const auto call = [fx](VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr = nullptr,
                            float opt = 0) { return fx->dispatcher(fx, opcode, index, value, ptr, opt); };

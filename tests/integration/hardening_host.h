@@ -1,7 +1,5 @@
-// Shared tools of the hostile-host tests: reproducible noise, blocks with
-// explicit channel arrays (so a test can hand the plug-in in-place, null or
-// side-chain pointers), hostile values and settings, and the values inside a
-// saved chunk.
+// Tools of the hostile-host tests: reproducible noise, blocks with explicit
+// channel arrays, hostile values and settings, the fields of a saved chunk.
 #pragma once
 
 #include "tests/support/test_host.h"
@@ -53,9 +51,7 @@ struct Block {
         call(fx, pointers(in).data(), pointers(out).data(), frames);
     }
     // The largest output magnitude or, as `swing`, how far the second half of
-    // the block still moves (silence in must settle, to zero or to the
-    // constant level a quantizer without a zero level holds); infinite when
-    // any output is not finite.
+    // the block still moves; infinite when any output is not finite.
     float peak(bool swing = false) const {
         float p = 0.0f;
         for (const auto& c : out) {
@@ -130,8 +126,6 @@ inline std::size_t parsOffset(const std::vector<std::uint8_t>& chunk) {
     return 8 + field<std::uint32_t>(chunk, 12);
 }
 
-// Every test runs once per built effect, on its own instance, with noise
-// seeded by the effect's name.
 class EffectTest : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override { ASSERT_TRUE(host.loaded()); }

@@ -1,11 +1,7 @@
-// Host threads against the audio thread: an automation thread writes and
-// reads parameters and saves the state, an editor thread restores, saves and
-// displays it and now and then switches the sample rate, and the audio thread
-// processes without pause; meanwhile two more instances are created,
-// automated and processed on threads of their own, so that any state
-// instances share is contended too. Under the thread sanitizer this proves the
-// locking; run plainly, that no interleaving corrupts the state or the audio.
-// Each effect gets QUOR_STRESS_MS milliseconds (default 1000).
+// Automation, editor and audio threads on one instance, and two more instances
+// on threads of their own so that any state instances share is contended too.
+// Under the thread sanitizer this proves the locking; run plainly, that no
+// interleaving corrupts state or audio. QUOR_STRESS_MS per effect (default 1000).
 #include "tests/integration/hardening_host.h"
 
 #include <atomic>
@@ -95,8 +91,7 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
     EXPECT_EQ(badReadback.load(), 0);
     EXPECT_GT(blocks.load(), 0);
 
-    // The state left behind is whole: a known state restores to exactly what
-    // a quiet instance makes of it, and noise in gives finite audio out.
+    // The state left behind is whole.
     TestHost quiet(GetParam());
     host.setChunk(chunks.back());
     quiet.setChunk(chunks.back());

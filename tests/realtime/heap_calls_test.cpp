@@ -1,8 +1,6 @@
-// Real-time safety as a host sees it: no heap call inside process, nor inside
-// setParameter made on the processing thread, for every built plug-in and
-// every parameter. The test binary replaces the C allocator (so it is never
-// built with a sanitizer, which replaces it too) and counts the calls a
-// thread makes while it is flagged as the audio thread.
+// No heap call inside process, nor inside setParameter made on the audio
+// thread. The C allocator is replaced (so never with a sanitizer, which
+// replaces it too) to count the calls of a thread flagged as the audio thread.
 #include "tests/integration/hardening_host.h"
 
 #include <atomic>
@@ -63,11 +61,10 @@ namespace {
 
 constexpr int kFrames = 64;
 
-// Blocks of noise through the replacing call, with every buffer made before counting starts.
+// Every buffer is made before counting starts.
 struct AudioThread {
     explicit AudioThread(AEffect* effect, Noise&& noise)
         : fx(effect), block(fx, kFrames, noise), in(pointers(block.in)), out(pointers(block.out)) {}
-    // A parameter change as automation delivers it, then the block it belongs to.
     void play(VstInt32 index = -1, float value = 0.0f) {
         onAudioThread = true;
         if (index >= 0) fx->setParameter(fx, index, value);
@@ -104,8 +101,7 @@ TEST_P(HeapCalls, NoneInProcessOrInSetParameterOnTheAudioThread) {
     }
 }
 
-// The heaviest Reverb, its size automated on the audio thread before every
-// block and its algorithm switched now and then.
+// The heaviest Reverb, its size automated before every block, its algorithm switched now and then.
 TEST(HeapCalls, ReverbSizeAutomatedAtTheHighestDensity) {
     TestHost host("Reverb");
     ASSERT_TRUE(host.loaded());

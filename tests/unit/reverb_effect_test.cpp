@@ -1,3 +1,7 @@
+// The Reverb's plans, coefficients and controls, and its line builds. What
+// the frame-by-frame model recomputes itself (loop gains, normalisation, the
+// allpass, echo scale, tap weights, modulation offsets) it checks bit for bit;
+// what it takes from the effect is pinned here.
 #include "effects/reverb/reverb.h"
 #include "framework/effect_controller.h"
 #include "tests/support/effect_driver.h"
@@ -25,7 +29,6 @@ TEST(EarlyReflections, TapsAndCapacities) {
         {190.70f, 164.04f}, {366.28f, 307.70f}, {735.13f, 609.49f}, {1474.33f, 1214.29f}};
     for (int j = 0; j < 8; ++j)
         EXPECT_NEAR(plan.tapDelaySamples[j], taps[j / 2][j % 2], 0.006f) << j;
-    EXPECT_NEAR(tapWeightRatio(4), 0.68377f, 1e-5f);
     EXPECT_NEAR(tapWeightRatio(1), 0.99f, 1e-6f);
 
     // Density 1: twelve taps over 200 ms, longest first with direction off;
@@ -42,23 +45,18 @@ TEST(EarlyReflections, TapsAndCapacities) {
               kMaxTapsPerChannel);
 }
 
-TEST(FeedbackDelay, TimesEchoScaleAndBandPass) {
+TEST(FeedbackDelay, TimesAndBandPass) {
     // The longest left delay still leaves its line the interpolation neighbour.
     const FeedbackTimes longest = feedbackDelaySamples(1.0f, 1.0f, 44100.0f);
     EXPECT_NEAR(longest.rightSamples, 0.9f * 44100.0f + 1.0f, 0.01f);
     EXPECT_LE(longest.leftSamples, static_cast<float>(feedbackLineCapacity(44100.0f) - 1));
-    const float delays[] = {1.0f, 100.0f, 441.0f, 4411.0f, 44101.0f};
-    const float echoes[] = {-0.21945f, -0.11842f, 0.11096f, 0.59319f, 0.73165f};
-    for (int i = 0; i < 5; ++i)
-        EXPECT_NEAR(echoScale(delays[i]), echoes[i], 1e-5f) << delays[i];
-
     const BandPassCoefficients k = bandPassCoefficients(0.4f, 0.7f);
     EXPECT_NEAR(k.lowpass, 0.54070f, 1e-5f);
     EXPECT_NEAR(k.highpass, 0.0052632f, 1e-7f);
     EXPECT_EQ(bandPassCoefficients(0.4f, 0.0f).lowpass, bandPassCoefficients(0.4f, 0.1f).lowpass);
 }
 
-TEST(ReverbTail, LineDelaysAtTheDefaultsInBothDirections) {
+TEST(ReverbTail, LineDelaysAndCoefficients) {
     const int longLast[12] = {1117, 1054, 1567, 1660, 2445, 2308, 3359, 3558, 5089, 4804, 6615, 7008};
     const int longFirst[12] = {7093, 6694, 4888, 5179, 3625, 3422, 2353, 2493, 1693, 1598, 1075, 1139};
     for (float direction : {1.0f, 0.0f}) {
@@ -74,54 +72,39 @@ TEST(ReverbTail, LineDelaysAtTheDefaultsInBothDirections) {
     EXPECT_EQ(tailLinesFor(99.0f), kMaxTailLinesPerChannel);
     EXPECT_EQ(tailLinesFor(-3.0f), 1);
 
-    float offsets[kMaxTailLines];
-    modulationOffsets(6, offsets); // left lines, then on through the right ones
-    const float expected[12] = {0.0f,     2.50008f, 1.0f,     2.62518f, 1.22385f, 3.52096f,
-                                1.36426f, 4.10082f, 2.03826f, 4.90541f, 2.37504f, 5.04743f};
-    for (int j = 0; j < 12; ++j)
-        EXPECT_NEAR(offsets[j], expected[j], 1e-5f) << j;
-}
-
-TEST(ReverbTail, RecirculationGainsAndBlockConstants) {
-    EXPECT_NEAR(decayLaw(0.6f).seconds, 0.82623f, 1e-5f);
-    const struct {
-        float decay, delay, gain;
-    } gains[] = {{0.6f, 1117.0f, 0.93181f}, {0.6f, 1054.0f, 0.93552f}, {0.6f, 6615.0f, 0.65832f},
-                 {0.6f, 7008.0f, 0.64217f}, {1.0f, 1117.0f, 0.98552f}, {1.0f, 6615.0f, 0.91727f}};
-    for (const auto& g : gains)
-        EXPECT_NEAR(recirculationGain(g.delay, decayLaw(g.decay), 44100.0f), g.gain, 1e-5f) << g.delay;
     // Decay 0 and loops of a sample or less: no recirculation, never a NaN.
     for (auto [decay, delay] : {std::pair{0.0f, 1117.0f}, {1.0f, 1.0f}, {1.0f, 0.0f}})
         EXPECT_EQ(recirculationGain(delay, decayLaw(decay), 44100.0f), 0.0f) << decay << " " << delay;
-
-    EXPECT_NEAR(normalisationGain(6, 0.4f, 0.9f), 0.28800f, 1e-5f);
-    EXPECT_NEAR(diffuseScale(0.9f, 0.6f), 0.8596f, 1e-6f);
-    const std::pair<float, float> allpass[] = {
-        {44100.0f, 0.0017810f}, {48000.0f, 0.065543f}, {96000.0f, 0.45309f}, {22050.0f, -0.99290f}};
-    for (auto [fs, p] : allpass)
-        EXPECT_NEAR(allpassCoefficient(fs), p, 1e-5f) << fs;
     EXPECT_EQ(allpassCoefficient(22000.0f), -0.99999f); // crossover at Nyquist: kept inside the unit circle
-
     EXPECT_EQ(tailDiffusion(0.0f).allpassCoef, 0.0f);
     EXPECT_NEAR(tailDiffusion(0.9f).allpassCoef, 0.67839f, 1e-5f);
     EXPECT_NEAR(tailDiffusion(0.9f).chainCoef, 0.29053f, 1e-5f);
     EXPECT_EQ(highCutCoefficient(1.0f), 0.001f);
     EXPECT_NEAR(highCutCoefficient(0.5f), 0.735f, 1e-6f);
     EXPECT_NEAR(lowCutCoefficient(0.5f), 0.041667f, 1e-6f);
-
-    ReverbTail tail;
-    tail.linesPerChannel = 4;
-    float weights[kMaxTailLinesPerChannel];
-    tail.outputWeights(0.5f, 0.0f, weights); // from 2G down by 0.8 * 2G / 4 per line, signs alternating
-    EXPECT_EQ(weights[0], -1.0f);
-    EXPECT_NEAR(weights[3], 0.4f, 1e-6f);
-    tail.outputWeights(0.5f, 1.0f, weights);
-    EXPECT_EQ(weights[2], -0.5f);
-    EXPECT_EQ(weights[3], 0.5f);
 }
 
 using test::setValue;
 using test::startAt;
+
+// A Reverb with its defaults whose storage requests fail while `failing`;
+// after `holdNext` the next one is held open until `release`.
+class GatedReverb : public Reverb {
+  public:
+    GatedReverb() { applyDefaults(); }
+    std::atomic<bool> failing{false}, holdNext{false}, holding{false}, release{false};
+
+  protected:
+    float* allocateLineStorage(std::int32_t samples) override {
+        if (failing) throw std::bad_alloc();
+        if (holdNext.exchange(false)) {
+            holding = true;
+            while (!release)
+                std::this_thread::yield();
+        }
+        return Reverb::allocateLineStorage(samples);
+    }
+};
 
 // Processes stereo noise in place; true when all output is finite.
 bool render(Reverb& fx, std::int32_t frames) {
@@ -138,8 +121,7 @@ bool render(Reverb& fx, std::int32_t frames) {
 }
 
 TEST(Reverb, ControlsAtTheDefaultsAndBeyond) {
-    Reverb fx;
-    fx.applyDefaults();
+    GatedReverb fx;
     const ReverbControls& k = fx.controls();
     EXPECT_NEAR(k.rateHz, 0.7125f, 1e-6f);
     EXPECT_NEAR(k.depth, 0.0064103f, 1e-7f);
@@ -157,8 +139,7 @@ TEST(Reverb, ControlsAtTheDefaultsAndBeyond) {
 }
 
 TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
-    Reverb fx;
-    fx.applyDefaults();
+    GatedReverb fx;
     setValue(fx, kReverbSize, 0.4f); // no rate yet: nothing to build for
     EXPECT_EQ(fx.tail().linesPerChannel, 0);
     EXPECT_FALSE(fx.feedbackLine(0).hasStorage());
@@ -192,25 +173,6 @@ TEST(Reverb, LinesAreBuiltOnceTheRateIsKnownAndKeptWhenUnchanged) {
     EXPECT_EQ(fx.tail().linesPerChannel, 2);
 }
 
-// Storage requests fail while `failing`; after `holdNext` the next one is
-// held open until `release`.
-class GatedReverb : public Reverb {
-  public:
-    GatedReverb() { applyDefaults(); }
-    std::atomic<bool> failing{false}, holdNext{false}, holding{false}, release{false};
-
-  protected:
-    float* allocateLineStorage(std::int32_t samples) override {
-        if (failing) throw std::bad_alloc();
-        if (holdNext.exchange(false)) {
-            holding = true;
-            while (!release)
-                std::this_thread::yield();
-        }
-        return Reverb::allocateLineStorage(samples);
-    }
-};
-
 TEST(Reverb, FailedAllocationKeepsThePreviousLines) {
     GatedReverb fx;
     startAt(fx, 44100.0f);
@@ -242,8 +204,7 @@ TEST(Reverb, FailedAllocationKeepsThePreviousLines) {
 }
 
 TEST(Reverb, MixGlidesOnlyOnceProcessingRuns) {
-    Reverb fx;
-    fx.applyDefaults();
+    GatedReverb fx;
     startAt(fx, 48000.0f);
     EXPECT_EQ(fx.rampLength(), 9601.0f); // 0.2 s, plus one
     setValue(fx, kReverbMix, 1.0f);
