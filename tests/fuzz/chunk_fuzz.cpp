@@ -1,15 +1,10 @@
-// libFuzzer target: arbitrary bytes as a saved state for any effect of the
-// suite, followed by processing, display and save calls. Beyond what the
-// sanitizers catch, it traps on any stored value outside its parameter's
-// range, any non-finite output from finite input and any display text that
-// overruns the host's 64 characters.
-//
-// Input: byte 0 selects the effect (modulo the number registered), byte 1
-// holds flags, the rest is the chunk. Flags: bit 0 restores it as a program
-// (else a bank), bits 1-3 select the rate, bit 4 restores before the rate is
-// set, bit 5 processes with the accumulating call too, bit 6 restores again
-// while processing. Built with QUOR_CHUNK_SEEDS, the same file writes the
-// seed corpus instead: quor_chunk_seeds <directory>.
+// libFuzzer target: arbitrary bytes as a saved state for any effect, then
+// processing, display and save calls; it traps on a stored value outside its
+// range, non-finite output from finite input and a display text beyond 64
+// characters. Input: byte 0 selects the effect, byte 1 holds flags (bit 0
+// program, bits 1-3 rate, bit 4 restore before the rate, bit 5 accumulating
+// call too, bit 6 restore again while processing), the rest is the chunk.
+// Built with QUOR_CHUNK_SEEDS it writes the seed corpus: quor_chunk_seeds <dir>.
 #include "framework/registry.h"
 #include "host/plugin_instance.h"
 

@@ -4,15 +4,11 @@
 
 #include "tests/support/test_host.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace quor::test::hardening {
 

@@ -101,24 +101,16 @@ TEST(Effect, DefaultsAndBaseDisplay) {
 }
 
 TEST(Display, LaddersAndIntegerPower) {
-    // 9.999 shows that the precision is chosen before rounding.
-    const std::tuple<void (*)(float, char*), float, const char*> cases[] = {
-        {formatTime, 0.0f, "Off"},
-        {formatTime, -1.0f, "Off"},
-        {formatTime, 0.0005f, "500 us"},
-        {formatTime, 0.25f, "250 ms"},
-        {formatTime, 2.0f, "2.00 s"},
-        {formatFrequency, 4.4f, "4.40 Hz"},
-        {formatFrequency, 20.0f, "20.0 Hz"},
-        {formatFrequency, 440.0f, "440 Hz"},
-        {formatFrequency, 999.5f, "1000 Hz"},
-        {formatFrequency, 1000.0f, "1.00 kHz"},
-        {formatFrequency, 25000.0f, "25.0 kHz"},
-        {formatFrequency, 1234567.0f, "1.23 MHz"},
-        {formatFrequency, 9.999f, "10.00 Hz"}};
-    for (const auto& [format, value, expected] : cases) {
+    // Times ('t') and frequencies; 9.999 shows that the precision is chosen before rounding.
+    const std::tuple<char, float, const char*> cases[] = {
+        {'t', 0.0f, "Off"},         {'t', -1.0f, "Off"},         {'t', 0.0005f, "500 us"},
+        {'t', 0.25f, "250 ms"},     {'t', 2.0f, "2.00 s"},       {'f', 4.4f, "4.40 Hz"},
+        {'f', 20.0f, "20.0 Hz"},    {'f', 440.0f, "440 Hz"},     {'f', 999.5f, "1000 Hz"},
+        {'f', 1000.0f, "1.00 kHz"}, {'f', 25000.0f, "25.0 kHz"}, {'f', 1234567.0f, "1.23 MHz"},
+        {'f', 9.999f, "10.00 Hz"}};
+    for (const auto& [kind, value, expected] : cases) {
         char text[64];
-        format(value, text);
+        (kind == 't' ? formatTime : formatFrequency)(value, text);
         EXPECT_STREQ(text, expected) << value;
     }
     EXPECT_EQ(integerPower(0, 0.0f), 1.0f);
