@@ -1,8 +1,6 @@
-// The Reverb's block engine (runs of frames, lines processed side by side)
-// against a literal frame-by-frame, line-by-line model of the signal flow.
-// Line lengths, tap delays and control values are taken from the effect (their
-// values are pinned elsewhere); everything per frame is recomputed here from
-// the formulas, and the two must agree to the bit.
+// The Reverb's block engine against a literal frame-by-frame, line-by-line
+// model of the signal flow. Line lengths, tap delays and control values come
+// from the effect (pinned elsewhere); all else is recomputed from the formulas.
 #include "dsp/taper.h"
 #include "effects/reverb/reverb.h"
 #include "tests/support/effect_driver.h"
@@ -70,17 +68,12 @@ struct Model {
         const float wet = k.wetGain * k.makeupGain, dry = k.dryGain;
         const float a0 = Taper(v[kReverbDecay], 1.1f), sign = a0 > 0.0f ? 1.0f : -1.0f;
         const float decaySeconds = std::fabs(4.0f * Taper(a0, -1.1f));
-        for (int j = 0; j < 2 * lines; ++j) {
-            const float L = tail[j].delay;
-            if (L < 1.0f) {
-                gain[j] = 0.0f;
-                continue;
-            } // a line shorter than a sample does not recirculate
-            const float F = fs / L, c = Taper(F * (-2.0f) / fs + 1.0f, 0.5f),
+        for (int j = 0; j < 2 * lines; ++j) { // a line shorter than a sample does not recirculate
+            const float L = tail[j].delay, F = fs / L, c = Taper(F * (-2.0f) / fs + 1.0f, 0.5f),
                         passes = (c * decaySeconds + 1e-10f) * F;
             const float p =
                 passes < 0.1f ? std::pow(0.1f, 10.0f) : std::pow(0.1f, 1.0f / std::min(passes, fs * 1000.0f));
-            gain[j] = (1.0f - (1.0f - p)) * sign;
+            gain[j] = L < 1.0f ? 0.0f : (1.0f - (1.0f - p)) * sign;
         }
         const float ratio = 1.0f - std::pow(0.01f, 1.0f / static_cast<float>(taps));
         const float t11k = static_cast<float>(std::tan(static_cast<double>(3.14159274f * 11000.0f / fs)));

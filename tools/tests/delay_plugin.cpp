@@ -32,20 +32,11 @@ DelayPlugin* self(AEffect* e) {
 }
 
 VstIntPtr dispatcher(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr, void* ptr, float) {
-    switch (opcode) {
-    case effClose:
-        delete self(e);
-        return 0;
-    case effGetParamName:
-        if (ptr && index >= 0 && index < kParamCount)
-            std::snprintf(static_cast<char*>(ptr), 64, "%s", kParamNames[index]);
-        return 0;
-    case effGetEffectName:
-        if (ptr) std::snprintf(static_cast<char*>(ptr), 64, "Test Delay");
-        return 1;
-    default:
-        return 0;
-    }
+    if (opcode == effClose) delete self(e);
+    if (opcode == effGetParamName && ptr && index >= 0 && index < kParamCount)
+        std::snprintf(static_cast<char*>(ptr), 64, "%s", kParamNames[index]);
+    if (opcode == effGetEffectName && ptr) std::snprintf(static_cast<char*>(ptr), 64, "Test Delay");
+    return opcode == effGetEffectName ? 1 : 0;
 }
 
 void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 frames) {
