@@ -3,7 +3,10 @@
 // (zero-delay-feedback) one-pole, with state for two channels.
 #pragma once
 
+#include "dsp/stereo_pair.h"
+
 #include <cstdint>
+#include <cstring>
 
 namespace quor {
 
@@ -40,6 +43,22 @@ class ToneFilterPair {
         float& hp = highpassState[channel];
         const float l = (highpassG * v + hp) * highpassGain;
         hp = (v - l) * highpassG + l;
+        return v - l;
+    }
+
+    // One sample of each channel, channel c in lane c; each lane is filtered
+    // exactly as process would filter it.
+    StereoPair processBoth(StereoPair x) {
+        if (dirty) recompute();
+        StereoPair lp, hp;
+        std::memcpy(&lp, lowpassState, sizeof lp);
+        std::memcpy(&hp, highpassState, sizeof hp);
+        const StereoPair v = (lowpassG * x + lp) * lowpassGain;
+        lp = (x - v) * lowpassG + v;
+        const StereoPair l = (highpassG * v + hp) * highpassGain;
+        hp = (v - l) * highpassG + l;
+        std::memcpy(lowpassState, &lp, sizeof lp);
+        std::memcpy(highpassState, &hp, sizeof hp);
         return v - l;
     }
 

@@ -10,12 +10,18 @@ namespace quor {
 // takes its place in it when it is built.
 void registerSuiteEffects(EffectRegistry& registry) {
     registry.registerEffect("Limiter", createLimiter);
+    registry.registerEffect("RC Filter", createRcFilter);
     registry.registerEffect("Tremolo", createTremolo);
+    registry.registerEffect("Phaser", createPhaser);
+    registry.registerEffect("mDelay", createMDelay);
     registry.registerEffect("Rectifier", createRectifier);
+    registry.registerEffect("Ringmod", createRingmod);
+    registry.registerEffect("Quantizer", createQuantizer);
     registry.registerEffect("Clipper", createClipper);
     registry.registerEffect("Reverb", createReverb);
     registry.registerEffect("Gate", createGate);
     registry.registerEffect("Follower", createFollower);
+    registry.registerEffect("Vocal", createVocal);
     registry.registerEffect("Compressor", createCompressor);
     registry.registerEffect("Multiplier", createMultiplier);
 }

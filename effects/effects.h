@@ -7,12 +7,18 @@ namespace quor {
 class HostedEffect;
 
 HostedEffect* createLimiter();
+HostedEffect* createRcFilter();
 HostedEffect* createTremolo();
+HostedEffect* createPhaser();
+HostedEffect* createMDelay();
 HostedEffect* createRectifier();
+HostedEffect* createRingmod();
+HostedEffect* createQuantizer();
 HostedEffect* createClipper();
 HostedEffect* createReverb();
 HostedEffect* createGate();
 HostedEffect* createFollower();
+HostedEffect* createVocal();
 HostedEffect* createCompressor();
 HostedEffect* createMultiplier();
 

@@ -59,6 +59,18 @@ struct Block {
         return p;
     }
     bool finite() const { return std::isfinite(peak()); }
+    // How far the second half of the block still moves; infinite when any
+    // output is not finite. Silence in must settle, to zero or to the
+    // constant level a quantizer without a zero level holds.
+    float swing() const {
+        float s = 0.0f;
+        for (const auto& c : out) {
+            const auto half = c.begin() + static_cast<std::ptrdiff_t>(c.size() / 2);
+            const auto [lo, hi] = std::minmax_element(half, c.end());
+            s = std::max(s, *hi - *lo);
+        }
+        return finite() ? s : std::numeric_limits<float>::infinity();
+    }
 
     int frames;
     std::vector<std::vector<float>> in, out;

@@ -1,0 +1,139 @@
+// The Phaser through the plug-in interface: its audio against a channel-by-
+// channel model, its sweep bounds, stage table and texts.
+#include "tests/support/effect_model.h"
+
+namespace quor::test {
+namespace {
+
+const int kStages[8] = {2, 4, 6, 8, 12, 16, 24, 128};
+const char* const kStageTexts[8] = {"2", "4", "6", "8", "12", "16", "24", "128"};
+const float kRatio = std::pow(2.0f, 1.0f / 12.0f);
+
+float lowerHz(float v) {
+    return 20.0f * std::pow(kRatio, 7.090077f * v / std::log(kRatio));
+}
+float upperHz(float lower, float depth) {
+    return lower * std::pow(kRatio, depth * std::log(24000.0f / lower) / std::log(kRatio));
+}
+
+class PhaserModel final : public model::Effect {
+  public:
+    explicit PhaserModel(float rate) : rate(rate) {
+        values = {0.15f, 0.5f, 0.5f, 0.35f, 0.65f, 0.7f, 4.0f, 0.5f};
+        highs = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 7.0f, 1.0f};
+        for (int i = 0; i < 8; ++i)
+            changed(i);
+        slow.configure(0.2f, rate);
+        fast.configure(0.01f, rate);
+    }
+    void changed(int index) override {
+        if (index == 3 || index == 4) rangeDirty = true;
+        if (index == 7) {
+            const model::Mix m = model::dryWet(values[7]);
+            slow.setTarget(&dry, m.dry);
+            slow.setTarget(&wet, m.wet);
+        }
+    }
+    void process(const float* const* in, float* const* out, int frames, bool replacing) override {
+        const double v = values[0];
+        const auto rateHz = static_cast<float>(v * v * v * double{29.99f} + double{0.01f});
+        const float s = 2.0f * values[2] - 1.0f, width = values[1] * 0.5f, t = 2.0f * values[5] - 1.0f;
+        const float feedback = 0.95f * 1.5f * t / (std::fabs(t) + 0.5f);
+        const int n = kStages[static_cast<int>(values[6])];
+        if (rangeDirty) {
+            const float lo = lowerHz(values[3]), hi = upperHz(lo, values[4]);
+            fast.setTarget(&lowNorm, std::clamp(lo / rate, 0.0f, 0.5f));
+            slow.setTarget(&range, std::log(std::clamp(hi / rate, 0.0f, 0.5f) / lowNorm) / 2.3025851f);
+        }
+        slow.beginBlock();
+        fast.beginBlock();
+        const float inc = 1.0f / (rate / rateHz), start = phase;
+        for (int c = 0; c < 2; ++c) {
+            float p = start;
+            if (c == 1 && (p = start + width) > 1.0f) p = p - 1.0f;
+            slow.beginChannel();
+            fast.beginChannel();
+            for (int i = 0; i < frames; ++i) {
+                const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f;
+                const float lfo = (1.0f + s - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
+                const double w = std::exp(double{2.3025851f} * range * lfo) * lowNorm *
+                                 (double{3.1415927f} * double{1.2f});
+                const double g = ((double{0.2033f} * w * w + double{0.31755f}) * w * w + 1.0) * w;
+                const auto a = static_cast<float>(
+                    std::clamp((1.0 - g) / (g + 1.0), -double{0.99999f}, double{0.99999f}));
+                float u = in[c][i] + fb[c] * feedback;
+                for (int j = 0; j < n; ++j) {
+                    float& z = allpass[c * n + j];
+                    const float y = z - a * u;
+                    z = a * y + u;
+                    u = y;
+                }
+                fb[c] = u;
+                const float y = u * wet + in[c][i] * dry;
+                out[c][i] = replacing ? y : out[c][i] + y;
+                slow.advance();
+                fast.advance();
+                p = p + inc;
+                if (p >= 1.0f) p = p - 1.0f;
+            }
+            if (c == 0) phase = p;
+        }
+    }
+
+  private:
+    float rate, phase = 0.0f, allpass[256] = {}, fb[2] = {}, lowNorm = 0.0f, range = 0.0f, dry = 0.0f,
+                wet = 0.0f;
+    bool rangeDirty = false;
+    model::Smoother slow, fast;
+};
+
+TEST(PhaserAudio, MatchesTheModelBitForBit) {
+    const std::vector<std::pair<int, float>> settings[] = {
+        {},                                                      // defaults: 12 stages
+        {{1, 1.0f}, {2, 1.0f}, {5, 0.0f}, {6, 1.0f}},            // 128 stages, full width, sine-like
+        {{1, 0.0f}, {2, 0.0f}, {5, 1.0f}, {6, 0.0f}, {0, 1.0f}}, // 2 stages, fast, sharp peaks
+        {{3, 1.0f}, {4, 0.0f}, {7, 1.0f}},                       // lower bound held at Nyquist, no sweep
+    };
+    // Glides of the mix, the range and the lower bound, a change of stage
+    // count (the states regroup) while the audio runs.
+    for (float rate : {44100.0f, 96000.0f})
+        for (const auto& s : settings) {
+            PhaserModel reference(rate);
+            model::expectSameAudio("Phaser", reference, rate, s,
+                                   {{517, true},
+                                    {3, false},
+                                    {700, true, {{7, 0.9f}, {3, 0.2f}}},
+                                    {1, false, {{4, 1.0f}}},
+                                    {1500, true, {{6, 3.0f / 7.0f}, {0, 0.6f}}},
+                                    {251, false, {{3, 0.8f}, {1, 0.3f}}}});
+        }
+}
+
+// Width 0 gives two identical channels, whatever the block sizes.
+TEST(PhaserAudio, WidthZeroKeepsTheChannelsIdentical) {
+    TestHost host("Phaser");
+    host.setParam(1, 0.0f);
+    host.setParam(0, 0.8f);
+    host.start(48000.0f);
+    for (int frames : {1, 100, 513, 7, 2048}) {
+        std::vector<float> l = model::testSignal(static_cast<std::size_t>(frames), 3), r = l;
+        host.processReplacing(l, r);
+        ASSERT_EQ(l, r) << frames;
+    }
+}
+
+TEST(PhaserAudio, SweepBoundsStagesAndTexts) {
+    EXPECT_NEAR(lowerHz(0.35f), 239.2f, 0.1f);
+    EXPECT_NEAR(upperHz(lowerHz(0.35f), 0.65f), 4783.0f, 1.0f);
+    EXPECT_NEAR(lowerHz(1.0f), 24000.0f, 1.0f);
+    EXPECT_EQ(upperHz(lowerHz(0.5f), 0.0f), lowerHz(0.5f));
+
+    std::vector<model::TextRow> rows = {{0, 0.15f, "0.1 Hz"}, {0, 1.0f, "30.0 Hz"},  {3, 0.35f, "239 Hz"},
+                                        {3, 0.0f, "20.0 Hz"}, {3, 1.0f, "24.0 kHz"}, {5, 0.7f, "70%"}};
+    for (int i = 0; i < 8; ++i)
+        rows.push_back({6, static_cast<float>(i) / 7.0f, kStageTexts[i]});
+    model::expectTexts("Phaser", rows);
+}
+
+} // namespace
+} // namespace quor::test

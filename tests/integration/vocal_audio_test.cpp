@@ -1,0 +1,117 @@
+// The Vocal's audio against a frame-by-frame model of the effect: gliding
+// targets stepped once per control block of 16 samples, a vowel blend, and
+// five resonant state-variable filters per channel.
+#include "dsp/octave_table.h"
+#include "tests/support/model_run.h"
+
+#include <algorithm>
+
+namespace quor::test {
+namespace {
+
+// Per vowel and formant: frequency Hz, bandwidth Hz, level dB.
+const float kVowels[5][5][3] = {
+    {{650, 80, 0}, {1080, 90, -6}, {2650, 90, -7}, {2900, 130, -8}, {3250, 140, -22}},
+    {{400, 70, 0}, {1700, 80, -6}, {2600, 90, -12}, {3200, 120, -14}, {3580, 120, -20}},
+    {{290, 40, 0}, {1870, 80, -18}, {2800, 90, -12}, {3250, 120, -20}, {3540, 120, -30}},
+    {{400, 40, 0}, {800, 80, -10}, {2600, 90, -12}, {2800, 120, -12}, {3000, 120, -26}},
+    {{350, 120, 0}, {600, 60, -10}, {2000, 150, -30}, {2700, 120, -18}, {3300, 120, -24}},
+};
+
+class VocalModel {
+  public:
+    explicit VocalModel(float sampleRate) : fs(sampleRate) {
+        for (int i = 0; i < 3; ++i)
+            setParam(i, i == 2 ? 0.0f : 0.5f);
+    }
+
+    void setParam(int index, float hostValue) {
+        const float frequency = -1.0f + 2.0f * hostValue;
+        glides[index].set(index == 0 ? std::fabs(frequency) * (0.28125f * frequency) : hostValue, started);
+    }
+
+    void run(const float* const in[2], float* const out[2], int frames, bool replacing) {
+        for (int at = 0; at < frames; at += 16) {
+            const int n = std::min(16, frames - at);
+            const float key = glides[0].value, r = glides[1].value, position = glides[2].value;
+            const float pitch = OctaveTable::lookup(key * 128.0f / 12.0f * 128.0f + 1.0f);
+            const float w0 = 3.1415927f / fs;
+            const float x = position * 4.0f * 0.999f;
+            const int v = static_cast<int>(std::floor(x));
+            const float f = x - static_cast<float>(v);
+            for (int k = 0; k < 5; ++k) {
+                // Frequency, q = frequency / bandwidth and amplitude, blended.
+                float field[3];
+                for (int j = 0; j < 3; ++j) {
+                    auto value = [&](const float* e) {
+                        return j == 0   ? e[0]
+                               : j == 1 ? e[0] / e[1]
+                                        : static_cast<float>(std::pow(10.0, e[2] / 20.0));
+                    };
+                    const float a = value(kVowels[v][k]), b = value(kVowels[v + 1][k]);
+                    field[j] = a + (b - a) * f;
+                }
+                const float hz = field[0] * pitch;
+                const float fc = hz < 20.0f ? 20.0f : std::min(0.499f * fs, hz);
+                const float w = fc * w0;
+                g[k] = ((w * w * 0.2033f + 0.31755f) * (w * w) + 1.0f) * w;
+                const float q = 1.0f - 1.0f / (field[1] + 1.0f);
+                const float d = r < 0.5f ? (2.0f * r / (std::fabs(2.0f * r) + 0.1f)) * 1.1f * q
+                                         : (1.0f - q) * (2.0f * r - 1.0f) + q;
+                damping[k] = d < 0.0f ? 1.0f : std::min(1.0f, d) * -0.98f + 1.0f;
+                amplitude[k] = field[2];
+            }
+            for (int i = at; i < at + n; ++i)
+                for (int c = 0; c < 2; ++c) {
+                    float y = 0.0f;
+                    for (int k = 0; k < 5; ++k) {
+                        float& s1 = state[c][k][0];
+                        float& s2 = state[c][k][1];
+                        const float h = (in[c][i] - s1 * damping[k] - s1 * g[k] - s2) /
+                                        (g[k] * g[k] + (damping[k] * g[k] + 1.0f));
+                        s2 = (g[k] * h + s1) * (g[k] + g[k]) + s2;
+                        s1 = h * (g[k] + g[k]) + s1;
+                        y = y + s1 * amplitude[k];
+                    }
+                    out[c][i] = replacing ? y : out[c][i] + y;
+                }
+            started = true;
+            for (ModelGlide& gl : glides)
+                gl.step();
+        }
+    }
+
+  private:
+    float fs;
+    // Key, resonance and vowel position, stepped once per control block of 16 samples.
+    ModelGlide glides[3] = {{0.5f, fs / 16.0f}, {0.5f, fs / 16.0f}, {0.5f, fs / 16.0f}};
+    bool started = false;
+    float g[5] = {}, damping[5] = {}, amplitude[5] = {};
+    float state[2][5][2] = {};
+};
+
+TEST(VocalAudio, MatchesTheModelBitForBit) {
+    // Odd blocks that split control blocks unevenly, both calls, and glides
+    // of every parameter to its ends (Frequency 1 pushes formants past 0.499
+    // of the rate at 8 kHz), one restarted halfway.
+    const std::vector<ModelBlock> blocks = {{1, true},
+                                            {40, false},
+                                            {517, true, 2, 1.0f},
+                                            {333, false, 0, 1.0f},
+                                            {2048, true},
+                                            {129, true, 1, 1.0f},
+                                            {4000, false, 0, 0.0f},
+                                            {77, true, 2, 0.37f},
+                                            {3000, true, 1, 0.0f},
+                                            {5000, false, 0, 0.8f}};
+    for (float rate : {8000.0f, 48000.0f}) {
+        TestHost host("Vocal");
+        ASSERT_TRUE(host.loaded());
+        host.start(rate);
+        VocalModel model(rate);
+        expectModelOutput(host, model, blocks, "at " + std::to_string(rate) + " Hz");
+    }
+}
+
+} // namespace
+} // namespace quor::test
