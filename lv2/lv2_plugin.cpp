@@ -47,7 +47,7 @@ void Lv2Plugin::storePortValues() {
         if (const float* port = controls[i]) controller.storeHostValue(static_cast<std::int32_t>(i), *port);
 }
 
-// Side-chain inputs may stay unconnected: the effects then detect on the main inputs.
+// Side-chain inputs may stay unconnected: the effects take a null side-chain channel.
 bool Lv2Plugin::mainPortsConnected() const {
     for (std::size_t c = 0; c < inputs.size(); ++c)
         if (!inputs[c] && !layout.isSideChain(static_cast<std::uint32_t>(c))) return false;
@@ -65,33 +65,39 @@ void Lv2Plugin::publishLatency() {
     if (latencyPort) *latencyPort = latencySamples;
 }
 
+void Lv2Plugin::process(std::uint32_t frames) {
+    for (std::uint32_t done = 0; done < frames;) {
+        const auto n = static_cast<std::int32_t>(std::min<std::uint32_t>(frames - done, INT32_MAX));
+        for (std::size_t c = 0; c < inputs.size(); ++c)
+            blockInputs[c] = inputs[c] ? inputs[c] + done : nullptr;
+        for (std::size_t c = 0; c < outputs.size(); ++c)
+            blockOutputs[c] = outputs[c] + done;
+        AudioBuffers buffers{blockInputs.data(), blockOutputs.data(), n, 0};
+        controller.effect().process(buffers, true);
+        done += static_cast<std::uint32_t>(n);
+    }
+}
+
+// False: the block cannot run (an instantiation call holds the effect, a
+// reset is zeroing large buffers on the worker, or a main port is missing).
+bool Lv2Plugin::runBlock(std::uint32_t frames) {
+    if (!controller.beginBlock()) return false;
+    FlushToZeroScope flushToZero;
+    bool ran = false;
+    if (controller.runPendingReset()) {
+        latencySamples = static_cast<float>(controller.latency());
+        ran = mainPortsConnected();
+        if (ran) process(frames);
+        controller.runPendingReset();
+    }
+    controller.endBlock();
+    return ran;
+}
+
 void Lv2Plugin::run(std::uint32_t frames) {
     storePortValues();
     if (!hostWorker) controller.runDeferredWork();
-    // A block the effect cannot run (an instantiation call holds it, or a
-    // reset is zeroing large buffers on the worker) is silent.
-    bool ran = false;
-    if (controller.beginBlock()) {
-        FlushToZeroScope flushToZero;
-        if (controller.runPendingReset()) {
-            latencySamples = static_cast<float>(controller.latency());
-            const bool connected = mainPortsConnected();
-            for (std::uint32_t done = 0; connected && done < frames;) {
-                const auto n = static_cast<std::int32_t>(std::min<std::uint32_t>(frames - done, INT32_MAX));
-                for (std::size_t c = 0; c < inputs.size(); ++c)
-                    blockInputs[c] = inputs[c] ? inputs[c] + done : nullptr;
-                for (std::size_t c = 0; c < outputs.size(); ++c)
-                    blockOutputs[c] = outputs[c] + done;
-                AudioBuffers buffers{blockInputs.data(), blockOutputs.data(), n, 0};
-                controller.effect().process(buffers, true);
-                done += static_cast<std::uint32_t>(n);
-            }
-            ran = connected;
-            controller.runPendingReset();
-        }
-        controller.endBlock();
-    }
-    if (!ran) silenceOutputs(frames);
+    if (!runBlock(frames)) silenceOutputs(frames);
     publishLatency();
     if (hostWorker && workWanted.exchange(false, std::memory_order_acq_rel)) {
         static const char kWake = 0;

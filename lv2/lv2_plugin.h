@@ -44,8 +44,10 @@ class Lv2Plugin final : private EffectController::WorkScheduler {
     void work();
 
   private:
-    void scheduleWork() override;
+    void scheduleWork() override; // any thread, lock-free
     void storePortValues();
+    bool runBlock(std::uint32_t frames);
+    void process(std::uint32_t frames);
     bool mainPortsConnected() const;
     void silenceOutputs(std::uint32_t frames);
     void publishLatency();
