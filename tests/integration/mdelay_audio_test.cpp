@@ -5,8 +5,7 @@
 namespace quor::test {
 namespace {
 
-class MDelayModel final : public model::Effect {
-  public:
+struct MDelayModel : model::Effect {
     explicit MDelayModel(float rate) : fs(rate), clock(0.5f, rate) {
         values = {0.33f, 0.36f, 0.33f, 0.0f, 1.0f, 0.0f, 0.5f, 0.33f, 0.1f, 0.5f, 0.5f};
         highs = {1, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1};
@@ -50,7 +49,6 @@ class MDelayModel final : public model::Effect {
         }
     }
 
-  private:
     float lfo(float p) const {
         const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f, s = shape.value;
         return (s + 1.0f - std::fabs(tri) * s) * tri * 0.5f + 0.5f;

@@ -15,8 +15,7 @@ float upperHz(float lower, float depth) {
     return lower * std::pow(kRatio, depth * std::log(24000.0f / lower) / std::log(kRatio));
 }
 
-class PhaserModel final : public model::Effect {
-  public:
+struct PhaserModel : model::Effect {
     explicit PhaserModel(float rate) : rate(rate), slow(0.2f, rate), fast(0.01f, rate) {
         values = {0.15f, 0.5f, 0.5f, 0.35f, 0.65f, 0.7f, 4.0f, 0.5f};
         highs = {1, 1, 1, 1, 1, 1, 7, 1};
@@ -46,7 +45,7 @@ class PhaserModel final : public model::Effect {
                 const float lfo = (1.0f + s - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
                 const double w = std::exp(double{2.3025851f} * range.value * lfo) * lowNorm.value *
                                  (double{3.1415927f} * double{1.2f});
-                const double g = ((double{0.2033f} * w * w + double{0.31755f}) * w * w + 1.0) * w;
+                const double w2 = w * w, g = ((double{0.2033f} * w2 + double{0.31755f}) * w2 + 1.0) * w;
                 const auto a = static_cast<float>(
                     std::clamp((1.0 - g) / (g + 1.0), -double{0.99999f}, double{0.99999f}));
                 float u = in[c][i] + fb[c] * feedback;
@@ -68,7 +67,6 @@ class PhaserModel final : public model::Effect {
         }
     }
 
-  private:
     float rate, phase = 0.0f, allpass[256] = {}, fb[2] = {};
     model::GlideClock slow, fast;
     model::Glide lowNorm, range, dry, wet;

@@ -12,8 +12,7 @@ const float kResidual[] = {
 #include "dsp/blep_table_data.inc"
 };
 
-class QuantizerModel final : public model::Effect {
-  public:
+struct QuantizerModel : model::Effect {
     explicit QuantizerModel(float sampleRate) : fs(sampleRate), clock(0.2f, sampleRate) {
         values = {0.4f, 0.0f, 0.4f, 0.0f, 0.0f};
         for (int i = 0; i < 4; ++i)
@@ -85,7 +84,6 @@ class QuantizerModel final : public model::Effect {
         clock.live = true;
     }
 
-  private:
     struct Channel {
         float phase, held, ring[32], h[4];
         int index, pending;

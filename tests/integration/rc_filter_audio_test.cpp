@@ -5,8 +5,7 @@
 namespace quor::test {
 namespace {
 
-class RcFilterModel final : public model::Effect {
-  public:
+struct RcFilterModel : model::Effect {
     explicit RcFilterModel(float rate) : rate(rate) {
         values = {0.0f, 0.0f};
         highs = {1.0f, 7.0f};
@@ -29,7 +28,6 @@ class RcFilterModel final : public model::Effect {
             }
     }
 
-  private:
     float rate, state[8][2][4] = {};
 };
 

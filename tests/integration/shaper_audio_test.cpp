@@ -9,8 +9,7 @@ namespace {
 using model::Glide;
 
 // A memoryless curve at the rate or between the half-band filters.
-class Stage : public model::Effect {
-  public:
+struct Stage : model::Effect {
     Stage(float seconds, float rate) : clock(seconds, rate) {}
     virtual float curve(float u) const = 0;
     virtual void step() = 0;
@@ -77,8 +76,7 @@ float curve(int mode, float x) {
     return g(g(g(2.0f * h(t)))) * 0.5f * 0.8625f * 4.0f;
 }
 
-class MultiplierModel final : public model::Effect {
-  public:
+struct MultiplierModel : model::Effect {
     explicit MultiplierModel(float rate) : fs(rate), clock(0.2f, rate), pre{rate}, post{rate} {
         values = {0.5f, 0.5f, 0.0f, 0.0f, 0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.4f, 0.5f};
         highs = {1, 1, 1, 1, 1, 1, 1, 2, 1, 1, 1};
@@ -132,7 +130,6 @@ class MultiplierModel final : public model::Effect {
         }
     }
 
-  private:
     float fs, increment = 0.0f, phase[2] = {};
     int mode = 0;
     model::GlideClock clock;

@@ -27,8 +27,7 @@ float curvature(float shape) {
     return 1.0f / (s * s * s);
 }
 
-class TremoloModel final : public model::Effect {
-  public:
+struct TremoloModel : model::Effect {
     explicit TremoloModel(float rate) : fs(rate) {
         values = {0.5f, 1.0f, 0.0f, 1.0f};
         highs = {1, 1, 1, 4};
@@ -51,7 +50,6 @@ class TremoloModel final : public model::Effect {
         }
     }
 
-  private:
     float fs, phase = 0.0f;
 };
 

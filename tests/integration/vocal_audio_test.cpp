@@ -15,8 +15,7 @@ const float kVowels[5][5][3] = {
     {{350, 120, 0}, {600, 60, -10}, {2000, 150, -30}, {2700, 120, -18}, {3300, 120, -24}},
 };
 
-class VocalModel final : public model::Effect {
-  public:
+struct VocalModel : model::Effect {
     explicit VocalModel(float sampleRate) : fs(sampleRate), clock(0.5f, sampleRate / 16.0f) {
         values = {0.0f, 0.5f, 0.0f};
         lows = {-1.0f};
@@ -74,7 +73,6 @@ class VocalModel final : public model::Effect {
         }
     }
 
-  private:
     float fs;
     model::GlideClock clock;
     model::Glide glides[3]; // key, resonance and vowel position

@@ -106,8 +106,7 @@ inline float octave(float x) {
 // A model of an effect: its values in natural units (defaults first), what a
 // change does, its audio. in: the two main channels, then the side-chain
 // channels (null when withheld).
-class Effect {
-  public:
+struct Effect {
     virtual ~Effect() = default;
     virtual void changed(int /*index*/) {}
     virtual void reset() {}
