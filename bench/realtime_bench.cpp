@@ -184,12 +184,15 @@ const bool registered = [] {
                                                            {"displays", Activity::displays},
                                                            {"automation", Activity::automation},
                                                            {"suspend", Activity::suspend}};
-    for (const EffectFactory* f = EffectRegistry::suite().first(); f; f = f->next)
+    for (const EffectFactory* f = EffectRegistry::suite().first(); f; f = f->next) {
+        std::string name = f->name;
+        std::replace(name.begin(), name.end(), ' ', '-');
         for (const auto& [label, activity] : activities)
-            benchmark::RegisterBenchmark(("WorstBlock/" + std::string(f->name) + "/" + label).c_str(),
-                                         worstBlock, f->name, activity, 48000.0f)
+            benchmark::RegisterBenchmark(("WorstBlock/" + name + "/" + label).c_str(), worstBlock, f->name,
+                                         activity, 48000.0f)
                 ->Iterations(1)
                 ->Unit(benchmark::kMillisecond);
+    }
     for (const auto& [label, activity] :
          {std::pair{"algorithm", Activity::algorithm}, {"size", Activity::size}})
         benchmark::RegisterBenchmark((std::string("WorstBlock/Reverb192k/") + label).c_str(), worstBlock,

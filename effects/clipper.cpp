@@ -6,6 +6,7 @@
 #include "dsp/param_smoother.h"
 #include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
+#include "effects/stereo_shaper.h"
 #include "framework/effect.h"
 
 #include <cmath>
@@ -110,58 +111,27 @@ class Clipper final : public HostedEffect {
         if (buffers.frames <= 0) return;
         smoother.markActive();
         if (smoother.activeRamps() == 0)
-            chooseLoop(buffers, replacing, SteadyMix{dryGain, wetGain});
+            shapeStereo(buffers, replacing, oversample, oversamplers,
+                        Clipping<SteadyMix>{{dryGain, wetGain}, threshold, -threshold, clipGain});
         else
-            chooseLoop(buffers, replacing, GlidingMix{dryGain, wetGain, smoother});
+            shapeStereo(buffers, replacing, oversample, oversamplers,
+                        Clipping<GlidingMix>{{dryGain, wetGain, smoother}, threshold, -threshold, clipGain});
     }
 
   private:
-    template <class Mix> void chooseLoop(AudioBuffers& buffers, bool replacing, Mix mix) {
-        if (oversample) {
-            if (replacing)
-                run<true, true>(buffers, mix);
-            else
-                run<true, false>(buffers, mix);
-        } else {
-            if (replacing)
-                run<false, true>(buffers, mix);
-            else
-                run<false, false>(buffers, mix);
-        }
-    }
-
-    template <bool kOversampled, bool kReplacing, class Mix> void run(AudioBuffers& buffers, Mix mix) {
-        const float* in0 = buffers.inputs[0];
-        const float* in1 = buffers.inputs[1];
-        float* out0 = buffers.outputs[0];
-        float* out1 = buffers.outputs[1];
-        const float top = threshold, bottom = -threshold, gain = clipGain;
-        StereoHalfband halfband(oversamplers);
-        for (std::int32_t i = 0; i < buffers.frames; ++i) {
-            const float dry = mix.dryGain(), wet = mix.wetGain();
-            const auto shape = [=](float u) {
-                const float c = u < bottom ? bottom : (u < top ? u : top);
-                return u * dry + c * wet * gain;
+    // The clip stage of one frame, with the frame's mix gains.
+    template <class Mix> struct Clipping {
+        Mix mix;
+        float top, bottom, gain;
+        auto curve() const {
+            const float dry = mix.dryGain(), wet = mix.wetGain(), t = top, b = bottom, g = gain;
+            return [=](float u) {
+                const float c = u < b ? b : (u < t ? u : t);
+                return u * dry + c * wet * g;
             };
-            const float x0 = in0[i], x1 = in1[i]; // read both before writing: buffers may be shared
-            float y0, y1;
-            if (kOversampled) {
-                halfband.process(x0, x1, shape, y0, y1);
-            } else {
-                y0 = shape(x0);
-                y1 = shape(x1);
-            }
-            if (kReplacing) {
-                out0[i] = y0;
-                out1[i] = y1;
-            } else {
-                out0[i] += y0;
-                out1[i] += y1;
-            }
-            mix.next();
         }
-        halfband.store(oversamplers);
-    }
+        void next() { mix.next(); }
+    };
 
     HalfbandOversampler oversamplers[2];
     float wetGain = 0.0f, dryGain = 0.0f; // smoothed

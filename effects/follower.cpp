@@ -8,6 +8,7 @@
 #include "dsp/multimode_filter.h"
 #include "dsp/tone_filter_pair.h"
 #include "effects/effects.h"
+#include "effects/pass_through.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 #include "framework/numeric.h"
@@ -189,15 +190,6 @@ class Follower final : public HostedEffect {
             if (detector.level[c] < kSilentLevel) detector.level[c] = 0.0f;
         }
         keyHighpass[c] = s;
-    }
-
-    static void passThrough(AudioBuffers& buffers, bool replacing) {
-        for (std::int32_t c = 0; c < 2; ++c) {
-            const float* in = buffers.inputs[c];
-            float* out = buffers.outputs[c];
-            for (std::int32_t i = 0; i < buffers.frames; ++i)
-                out[i] = replacing ? in[i] : out[i] + in[i];
-        }
     }
 
     float depthScale = 1.0f; // 2^Scale, doubled by Keytrack

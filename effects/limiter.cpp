@@ -5,6 +5,7 @@
 // change in dB (0 leaves the signal untouched), and LTC-comp pads the path to
 // a constant 100 ms so that the reported latency never changes.
 #include "effects/effects.h"
+#include "effects/pass_through.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 #include "framework/numeric.h"
@@ -342,15 +343,6 @@ class Limiter final : public HostedEffect {
         }
         state[0] = s;
         state[1].gain = s.gain;
-    }
-
-    static void passThrough(AudioBuffers& buffers, bool replacing) {
-        for (std::int32_t c = 0; c < 2; ++c) {
-            const float* in = buffers.inputs[c];
-            float* out = buffers.outputs[c];
-            for (std::int32_t i = 0; i < buffers.frames; ++i)
-                out[i] = replacing ? in[i] : out[i] + in[i];
-        }
     }
 
     LimiterCoefficients coef;

@@ -10,6 +10,7 @@
 #include "dsp/stereo_halfband.h"
 #include "dsp/tone_filter_pair.h"
 #include "effects/effects.h"
+#include "effects/pass_through.h"
 #include "framework/effect.h"
 #include "framework/numeric.h"
 
@@ -223,15 +224,6 @@ class Multiplier final : public HostedEffect {
 
     template <std::size_t N> static bool allFinite(const float (&v)[N]) {
         return std::all_of(v, v + N, [](float x) { return std::isfinite(x); });
-    }
-
-    static void passThrough(AudioBuffers& buffers, bool replacing) {
-        for (int c = 0; c < 2; ++c) {
-            const float* in = buffers.inputs[c];
-            float* out = buffers.outputs[c];
-            for (std::int32_t i = 0; i < buffers.frames; ++i)
-                out[i] = replacing ? in[i] : out[i] + in[i];
-        }
     }
 
     template <class Controls> void chooseMode(AudioBuffers& buffers, bool replacing, Controls controls) {

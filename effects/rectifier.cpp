@@ -6,6 +6,7 @@
 #include "dsp/param_smoother.h"
 #include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
+#include "effects/stereo_shaper.h"
 #include "framework/effect.h"
 
 #include <cmath>
@@ -94,55 +95,24 @@ class Rectifier final : public HostedEffect {
         if (buffers.frames <= 0) return;
         smoother.markActive();
         if (smoother.activeRamps() == 0)
-            chooseLoop(buffers, replacing, SteadyDepth{depth});
+            shapeStereo(buffers, replacing, oversample, oversamplers,
+                        Rectifying<SteadyDepth>{{depth}, polarity});
         else
-            chooseLoop(buffers, replacing, GlidingDepth{depth, smoother});
+            shapeStereo(buffers, replacing, oversample, oversamplers,
+                        Rectifying<GlidingDepth>{{depth, smoother}, polarity});
     }
 
   private:
-    template <class Depth> void chooseLoop(AudioBuffers& buffers, bool replacing, Depth d) {
-        if (oversample) {
-            if (replacing)
-                run<true, true>(buffers, d);
-            else
-                run<true, false>(buffers, d);
-        } else {
-            if (replacing)
-                run<false, true>(buffers, d);
-            else
-                run<false, false>(buffers, d);
+    // The rectifier of one frame, with the frame's depth.
+    template <class Depth> struct Rectifying {
+        Depth depth;
+        float polarity;
+        auto curve() const {
+            const float p = polarity, k = depth.get();
+            return [p, k](float u) { return (std::fabs(u) * p - u) * k + u; };
         }
-    }
-
-    template <bool kOversampled, bool kReplacing, class Depth> void run(AudioBuffers& buffers, Depth d) {
-        const float* in0 = buffers.inputs[0];
-        const float* in1 = buffers.inputs[1];
-        float* out0 = buffers.outputs[0];
-        float* out1 = buffers.outputs[1];
-        const float p = polarity;
-        StereoHalfband halfband(oversamplers);
-        for (std::int32_t i = 0; i < buffers.frames; ++i) {
-            const float k = d.get();
-            const auto rectify = [p, k](float u) { return (std::fabs(u) * p - u) * k + u; };
-            const float x0 = in0[i], x1 = in1[i]; // read both before writing: buffers may be shared
-            float y0, y1;
-            if (kOversampled) {
-                halfband.process(x0, x1, rectify, y0, y1);
-            } else {
-                y0 = rectify(x0);
-                y1 = rectify(x1);
-            }
-            if (kReplacing) {
-                out0[i] = y0;
-                out1[i] = y1;
-            } else {
-                out0[i] += y0;
-                out1[i] += y1;
-            }
-            d.next();
-        }
-        halfband.store(oversamplers);
-    }
+        void next() { depth.next(); }
+    };
 
     HalfbandOversampler oversamplers[2];
     float depth = 0.0f;
