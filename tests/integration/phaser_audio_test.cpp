@@ -1,5 +1,5 @@
 // The Phaser bit for bit against a channel-by-channel model, its channels
-// at width 0, its sweep and its texts.
+// at width 0, and its texts.
 #include "tests/support/effect_model.h"
 
 namespace quor::test {
@@ -102,8 +102,7 @@ TEST(PhaserAudio, WidthZeroKeepsTheChannelsIdentical) {
     }
 }
 
-TEST(PhaserAudio, SweepAndTexts) {
-    EXPECT_NEAR(upperHz(lowerHz(0.35f), 0.65f), 4783.0f, 1.0f);
+TEST(PhaserAudio, Texts) {
     std::vector<model::TextRow> rows = {{0, 0.15f, "0.1 Hz"}, {0, 1.0f, "30.0 Hz"},  {3, 0.35f, "239 Hz"},
                                         {3, 0.0f, "20.0 Hz"}, {3, 1.0f, "24.0 kHz"}, {5, 0.7f, "70%"}};
     for (int i = 0; i < 8; ++i)
