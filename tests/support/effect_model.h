@@ -146,7 +146,7 @@ struct Noise {
 const struct {
     int frames, sideChain;
 } kBlocks[] = {{1, 3},   {333, 3},  {512, 0},  {64, 3},  {7, 1},
-               {700, 2}, {2048, 3}, {3001, 0}, {100, 3}, {5000, 3}};
+               {700, 2}, {2048, 3}, {3001, 0}, {100, 3}, {1500, 3}};
 
 // Every case at every rate: its settings on a fresh plug-in and model, then the
 // blocks with the changes between them; fails at the first bit that differs.
