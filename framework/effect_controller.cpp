@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -12,6 +13,8 @@ namespace {
 
 constexpr std::size_t kQueueCapacity = 1024; // changes between two blocks before the queue falls back
 constexpr int kSettleRounds = 8;
+constexpr float kMinEffectRate = 8000.0f;
+constexpr float kMaxEffectRate = 768000.0f;
 
 std::uintptr_t currentThreadTag() {
     const pthread_t self = pthread_self();
@@ -84,6 +87,11 @@ bool EffectController::storeValue(std::int32_t index, float value) {
     pendingForEffect[index / 64].fetch_or(bit, std::memory_order_release);
     pendingForDisplay[index / 64].fetch_or(bit, std::memory_order_release);
     return true;
+}
+
+bool EffectController::storeHostValue(std::int32_t index, float value) {
+    if (std::isnan(value)) return false;
+    return storeValue(index, fx->sanitizedValue(index, value));
 }
 
 void EffectController::requestDeferredWork() {
@@ -245,6 +253,10 @@ DeferredPackage* EffectController::takeReady() {
     DeferredPackage* ready = readyPackage.exchange(nullptr, std::memory_order_acquire);
     if (ready) packageInFlight = false;
     return ready;
+}
+
+float EffectController::supportedRate(float hostRate) {
+    return std::clamp(hostRate, kMinEffectRate, kMaxEffectRate);
 }
 
 void EffectController::changeSampleRate(float rate) {

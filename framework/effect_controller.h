@@ -57,6 +57,9 @@ class EffectController final : private DeferredWorkSignal {
     // Stores a natural value (already made safe by the caller) for the
     // effect to apply at its next block; false when it equals the stored one.
     bool storeValue(std::int32_t index, float value);
+    // A natural value a host sends: NaN is ignored (the stored value stays),
+    // anything else is made safe (Effect::sanitizedValue) and stored.
+    bool storeHostValue(std::int32_t index, float value);
     float storedValue(std::int32_t index) const { return stored[index].load(std::memory_order_acquire); }
     // The next block starts with the effect's reset.
     void requestReset() { resetPending.store(true, std::memory_order_release); }
@@ -85,6 +88,10 @@ class EffectController final : private DeferredWorkSignal {
     void formatValue(std::int32_t index, char* text, std::int32_t maxLength);
     std::int32_t chunkVersion();
     void convertChunk(const std::uint8_t* parsRecord);
+    // The effects are built for rates in this band. A host rate outside it is
+    // run at the nearest edge, which keeps every filter stable and every
+    // buffer allocation bounded.
+    static float supportedRate(float hostRate);
     // Prepares the storage the new rate needs, then holds the effect to
     // install it, run setSampleRate and reset.
     void changeSampleRate(float rate);

@@ -14,12 +14,6 @@ namespace quor {
 
 namespace {
 
-// The effects are built for rates in this band. A host rate outside it is
-// run at the nearest edge, which keeps every filter stable and every buffer
-// allocation bounded.
-constexpr float kMinEffectRate = 8000.0f;
-constexpr float kMaxEffectRate = 768000.0f;
-
 // Longest text a display or name request may write, terminating zero included.
 constexpr std::size_t kHostTextBytes = 64;
 
@@ -154,7 +148,7 @@ void PluginInstance::process(float** inputs, float** outputs, VstInt32 frames, b
 // Host thread; hosts change the rate only while processing is suspended.
 void PluginInstance::sampleRateChanged() {
     if (!effect) return;
-    controller->changeSampleRate(std::clamp(hostSampleRate, kMinEffectRate, kMaxEffectRate));
+    controller->changeSampleRate(EffectController::supportedRate(hostSampleRate));
 }
 
 // Host thread.
@@ -168,14 +162,13 @@ float PluginInstance::naturalValue(VstInt32 index, float normalised) const {
     if (std::isnan(normalised)) return normalised;
     normalised = std::clamp(normalised, 0.0f, 1.0f);
     const ParamInfo& row = effect->params[index];
-    return effect->sanitizedValue(index, row.min + (row.max - row.min) * normalised);
+    return row.min + (row.max - row.min) * normalised;
 }
 
 // Any thread, the audio thread included: never allocates, never waits.
 void PluginInstance::setParameter(VstInt32 index, float value) {
     if (!effect || !validParameterIndex(index)) return;
-    const float stored = naturalValue(index, value);
-    if (!std::isnan(stored)) controller->storeValue(index, stored);
+    controller->storeHostValue(index, naturalValue(index, value));
 }
 
 // Any thread, never waits.

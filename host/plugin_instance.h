@@ -91,8 +91,7 @@ class PluginInstance final : public PluginBase {
     // when the host must be told.
     bool refreshLatency(std::int32_t latency);
     void notifyIoChanged();
-    // A normalised host value as the natural value to store, or NaN when the
-    // value must be ignored.
+    // A normalised host value in natural units; NaN stays NaN.
     float naturalValue(VstInt32 index, float normalised) const;
 
     InstanceHostLink hostLink;

@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build pkg-config g++ clang libclang-rt-dev
   googletest libgtest-dev libbenchmark-dev
   libsndfile1-dev libebur128-dev libcli11-dev nlohmann-json3-dev
+  lv2-dev liblilv-dev lilv-utils sordi
 )
 
 missing=()

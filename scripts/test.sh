@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds everything and runs the whole test suite: the Release build
-# with every test, then the unit and integration tests again under the
-# address and undefined-behaviour sanitizers, the thread stress test under the
-# thread sanitizer, and the chunk fuzzer for a minute. Each stage prints its
-# time. QUOR_QUICK=1 stops after the Release tests.
+# with every test and the LV2 bundle's check, then the unit and integration
+# tests again under the address and undefined-behaviour sanitizers, the thread
+# stress test under the thread sanitizer, and the chunk fuzzer for a minute.
+# Each stage prints its time. QUOR_QUICK=1 stops after the Release checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +21,8 @@ cmake --build build -j "$jobs"
 stage_done "release build"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 stage_done "release tests"
+scripts/check_lv2.sh build
+stage_done "LV2 bundle check"
 [ "${QUOR_QUICK:-0}" = 1 ] && exit 0
 
 # Any sanitizer report fails the run.
