@@ -1,6 +1,5 @@
-// The Ringmod through the plug-in interface: its audio against a channel-by-
-// channel model, with and without side-chain buffers, its carrier shaping
-// and its texts.
+// The Ringmod bit for bit against a channel-by-channel model, with and without
+// side-chain buffers, and its texts.
 #include "tests/support/effect_model.h"
 
 namespace quor::test {
@@ -19,44 +18,38 @@ Shape shapeFor(float timbre) {
             timbre <= 0.1f ? 1.0f - 10.0f * timbre : 0.0f};
 }
 
-class RingmodModel final : public model::Effect {
-  public:
-    explicit RingmodModel(float rate) : fs(rate) {
+struct RingmodModel : model::Effect {
+    explicit RingmodModel(float rate) : fs(rate), clock(0.2f, rate) {
         values = {0.3f, 1.0f, 0.0f, 0.0f, 0.0f};
-        highs.assign(5, 1.0f);
-        smoother.configure(0.2f, rate);
-        for (int i = 0; i < 5; ++i)
+        inputs = 4;
+        for (int i = 0; i < 4; ++i)
             changed(i);
     }
     void changed(int index) override {
-        const float v = values[static_cast<std::size_t>(index)];
-        if (index == 0) {
-            const float f = std::pow(v, 3.0f) * 15999.0f + 1.0f;
-            smoother.setTarget(&increment, std::clamp((f + f) / (fs + fs), 0.0f, 1.0f));
-        }
-        if (index == 1) smoother.setTarget(&depth, v);
+        const float v = values[static_cast<std::size_t>(index)], f = std::pow(v, 3.0f) * 15999.0f + 1.0f;
+        if (index == 0) clock.set(increment, std::clamp((f + f) / (fs + fs), 0.0f, 1.0f));
+        if (index == 1) clock.set(depth, v);
         if (index == 3) shape = shapeFor(v);
     }
     void process(const float* const* in, float* const* out, int frames, bool replacing) override {
-        const bool sideOn = values[4] > 0.5f;
-        smoother.beginBlock();
+        const model::Glide glides[2] = {increment, depth}; // each channel replays them
         const float start = phase;
         for (int c = 0; c < 2; ++c) {
-            smoother.beginChannel();
+            increment = glides[0], depth = glides[1];
             float p = start;
             if (c == 1) {
                 const float x = (values[2] * 0.5f + start) * 0.5f + 0.5f;
                 p = 2.0f * (x - std::floor(x) - 0.5f);
             }
-            const float* side = sideOn ? in[2 + c] : nullptr;
-            const auto gain = [&](float s) { return (shape(s) - 1.0f) * depth + 1.0f; };
+            const float* side = values[4] > 0.5f ? in[2 + c] : nullptr; // none: the oscillator
+            const auto gain = [&](float s) { return (shape(s) - 1.0f) * depth.value + 1.0f; };
             const auto osc = [](float q) {
                 float t = q * 0.5f;
                 t = (8.0f - std::fabs(t) * 16.0f) * t;
                 return 1e-10f - ((std::fabs(t) - 1.0f) * 0.216f + 1.0f) * t;
             };
             const auto advance = [&] {
-                p = p + increment;
+                p = p + increment.value;
                 if (p >= 1.0f) p = p - 2.0f;
             };
             for (int i = 0; i < frames; ++i) {
@@ -77,61 +70,38 @@ class RingmodModel final : public model::Effect {
                 }
                 const float y = os[c].down(a * ga, b * gb);
                 out[c][i] = replacing ? y : out[c][i] + y;
-                smoother.advance();
+                clock.live = true;
+                clock.step(increment), clock.step(depth);
             }
             if (c == 0) phase = p;
         }
     }
 
-  private:
-    float fs, depth = 0.0f, increment = 0.0f, phase = 0.0f;
+    float fs, phase = 0.0f;
+    model::GlideClock clock;
+    model::Glide increment, depth;
     Shape shape{};
     model::Halfband os[2], sideUp[2];
-    model::Smoother smoother;
 };
 
 TEST(RingmodAudio, MatchesTheModelBitForBit) {
-    const std::vector<std::pair<int, float>> settings[] = {
-        {},                                 // defaults: internal sine-like carrier
+    // Rate and depth glide; the side-chain is switched on and off, its
+    // buffers withheld, one or both (a channel without one takes the oscillator).
+    const std::vector<model::Settings> cases = {
+        {},                                 // internal sine-like carrier
         {{2, 1.0f}, {3, 0.05f}, {1, 0.6f}}, // quarter-cycle lead, half-blended clip
         {{4, 1.0f}, {3, 1.0f}, {0, 1.0f}},  // side-chain carrier, nearly square; 16 kHz otherwise
-        {{4, 1.0f}, {2, 0.5f}, {3, 0.1f}},
-    };
-    // Rate and depth glide; the side-chain is switched and its buffers
-    // withheld, one or both (a channel without one takes the oscillator).
-    for (float rate : {44100.0f, 96000.0f})
-        for (const auto& s : settings) {
-            RingmodModel reference(rate);
-            model::expectSameAudio("Ringmod", reference, rate, s,
-                                   {{513, true},
-                                    {3, false, {}, 0},
-                                    {2000, true, {{0, 0.7f}, {1, 0.3f}}},
-                                    {1, false, {{4, s.empty() ? 1.0f : 0.0f}}},
-                                    {901, true, {{2, 0.3f}, {3, 0.5f}}, 1},
-                                    {640, false, {{0, 0.1f}, {4, 1.0f}}, 2},
-                                    {333, true, {}, 0},
-                                    {300, true}});
-        }
+        {{4, 1.0f}, {2, 0.5f}, {3, 0.1f}}};
+    const std::vector<model::Change> changes = {{2, 0, 0.7f}, {2, 1, 0.3f}, {3, 4, 1.0f}, {5, 2, 0.3f},
+                                                {5, 3, 0.5f}, {7, 0, 0.1f}, {8, 4, 0.0f}};
+    model::expectSameAudio<RingmodModel>("Ringmod", {44100.0f, 96000.0f}, cases, changes);
 }
 
-TEST(RingmodAudio, CarrierShapingAndTexts) {
-    // Timbre 0: the gentle saturation u / (|u| + 5) * 6 with S(1) = 1;
-    // towards 1 the carrier is nearly square; from 0.1 on the first clip is full.
-    const Shape soft = shapeFor(0.0f), hard = shapeFor(1.0f);
-    EXPECT_EQ(soft.k, 5.0f);
-    EXPECT_EQ(soft(1.0f), 1.0f);
-    EXPECT_NEAR(soft(0.5f), 0.5f / 5.5f * 6.0f, 1e-6f);
-    EXPECT_NEAR(hard.k, 0.0101f, 1e-4f);
-    EXPECT_GT(hard(0.1f), 0.99f);
-    EXPECT_EQ(shapeFor(0.1f).m, 0.0f);
-
-    EXPECT_EQ(TestHost("Ringmod").effect()->numInputs, 4);
-    model::expectTexts("Ringmod", {{0, 0.3f, "433.0 Hz"},
-                                   {0, 0.0f, "1.0 Hz"},
-                                   {0, 1.0f, "16000.0 Hz"},
-                                   {3, 0.5f, "50%"},
-                                   {4, 1.0f, "On"},
-                                   {4, 0.4f, "Off"}});
+TEST(RingmodAudio, Texts) {
+    const std::vector<model::TextRow> rows = {{0, 0.3f, "433.0 Hz"},   {0, 0.0f, "1.0 Hz"},
+                                              {0, 1.0f, "16000.0 Hz"}, {3, 0.5f, "50%"},
+                                              {4, 1.0f, "On"},         {4, 0.4f, "Off"}};
+    model::expectTexts("Ringmod", rows);
 }
 
 } // namespace

@@ -1,24 +1,8 @@
-// The Tremolo's audio, sample by sample, against the modulator computed here
-// in the same single-precision order.
-#include "tests/support/test_host.h"
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstring>
-#include <string>
-#include <vector>
+// The Tremolo bit for bit against its modulator computed frame by frame.
+#include "tests/support/effect_model.h"
 
 namespace quor::test {
 namespace {
-
-using Samples = std::vector<float>;
-using Stereo = Samples[2];
-
-// Host-side settings, normalised as the host sends them.
-struct Settings {
-    float rate, depth, width, shape;
-};
 
 // Gain curve over the triangle value a, with the curvature k of the shape.
 float shapeGain(float a, float k) {
@@ -43,109 +27,41 @@ float curvature(float shape) {
     return 1.0f / (s * s * s);
 }
 
-class Modulator {
-  public:
-    Modulator(const Settings& s, float sampleRate)
-        : depth(s.depth), halfWidth(s.width * 0.5f), k(curvature(4.0f * s.shape)),
-          inc(1.0f / (sampleRate / (s.rate * s.rate * 14.5f + 0.5f))) {}
-
-    void run(const Stereo& in, Stereo& out, bool replacing) {
-        const float start = phase;
+struct TremoloModel : model::Effect {
+    explicit TremoloModel(float rate) : fs(rate) {
+        values = {0.5f, 1.0f, 0.0f, 1.0f};
+        highs = {1, 1, 1, 4};
+    }
+    void reset() override { phase = 0.0f; }
+    void process(const float* const* in, float* const* out, int frames, bool replacing) override {
+        const float depth = values[1], k = curvature(values[3]);
+        const float inc = 1.0f / (fs / (values[0] * values[0] * 14.5f + 0.5f)), start = phase;
         for (int c = 0; c < 2; ++c) {
-            float p = static_cast<float>(c) * halfWidth + start;
-            for (std::size_t i = 0; i < in[c].size(); ++i) {
+            float p = static_cast<float>(c) * (values[2] * 0.5f) + start;
+            for (int i = 0; i < frames; ++i) {
                 p = p + inc;
                 while (p >= 1.0f)
                     p = p - 1.0f;
-                const float gain = shapeGain(std::fabs(2.0f * p - 1.0f), k) * depth + (1.0f - depth);
-                const float y = in[c][i] * gain;
+                const float y =
+                    in[c][i] * (shapeGain(std::fabs(2.0f * p - 1.0f), k) * depth + (1.0f - depth));
                 out[c][i] = replacing ? y : out[c][i] + y;
             }
             if (c == 0) phase = p;
         }
     }
 
-    float phase = 0.0f;
-
-  private:
-    float depth, halfWidth, k, inc;
+    float fs, phase = 0.0f;
 };
 
-Samples signal(std::size_t frames, float seed) {
-    Samples x(frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        x[i] = std::sin(seed * static_cast<float>(i) + seed) * 0.8f;
-    return x;
-}
-
-// One block through the plug-in and the reference; true when every bit agrees.
-bool sameBlock(const TestHost& host, Modulator& reference, std::size_t frames, bool replacing,
-               const std::string& what) {
-    const Stereo in = {signal(frames, 0.05f), signal(frames, 0.031f)};
-    Stereo out = {Samples(frames, 0.25f), Samples(frames, -0.5f)};
-    Stereo expected = {out[0], out[1]};
-    reference.run(in, expected, replacing);
-    if (replacing) {
-        out[0] = in[0];
-        out[1] = in[1];
-        host.processReplacing(out[0], out[1]);
-    } else {
-        host.processAccumulating(in[0], in[1], out[0], out[1]);
-    }
-    for (int c = 0; c < 2; ++c)
-        for (std::size_t i = 0; i < frames; ++i)
-            if (std::memcmp(&out[c][i], &expected[c][i], sizeof(float)) != 0) {
-                ADD_FAILURE() << what << ", channel " << c << " frame " << i << ": " << out[c][i]
-                              << ", expected " << expected[c][i];
-                return false;
-            }
-    return true;
-}
-
-void configure(const TestHost& host, const Settings& s, float sampleRate) {
-    const float values[4] = {s.rate, s.depth, s.width, s.shape};
-    for (VstInt32 i = 0; i < 4; ++i)
-        host.setParam(i, values[i]);
-    host.start(sampleRate);
-}
-
-TEST(TremoloAudio, MatchesTheReferenceBitForBit) {
-    // Every breakpoint, 4 included, and fractional shapes; blocks of odd sizes
-    // over more than a cycle so the phase wraps between and within blocks,
-    // replacing and accumulating in turn; then a suspend, after which the
-    // oscillator starts again from phase 0.
-    std::vector<Settings> settings = {{0.5f, 0.0f, 1.0f, 0.5f}, {0.3f, 1.0f, 0.5f, 0.25f}};
+TEST(TremoloAudio, MatchesTheModelBitForBit) {
+    // Every breakpoint, 4 included, and fractional shapes; the phase wraps
+    // between and within blocks; a suspend starts the oscillator again from 0.
+    std::vector<model::Settings> cases = {{{0, 0.5f}, {1, 0.0f}, {2, 1.0f}, {3, 0.5f / 4.0f}}};
     for (float shape : {0.0f, 0.5f, 1.0f, 1.2f, 2.0f, 2.5f, 3.0f, 3.7f, 4.0f})
         for (float width : {0.0f, 0.3f, 1.0f})
-            settings.push_back({width == 0.3f ? 0.8f : 1.0f, 0.8f, width, shape / 4.0f});
-    const std::pair<std::size_t, bool> blocks[] = {{256, true}, {1, false}, {700, true}, {333, false}};
-    for (const Settings& s : settings) {
-        const std::string what = "rate " + std::to_string(s.rate) + " depth " + std::to_string(s.depth) +
-                                 " width " + std::to_string(s.width) + " shape " + std::to_string(s.shape);
-        TestHost host("Tremolo");
-        ASSERT_TRUE(host.loaded());
-        configure(host, s, 11025.0f);
-        Modulator reference(s, 11025.0f);
-        bool same = true;
-        for (const auto& [frames, replacing] : blocks)
-            same = same && sameBlock(host, reference, frames, replacing, what);
-        host.suspend();
-        host.resume();
-        reference.phase = 0.0f;
-        if (same) sameBlock(host, reference, 300, true, what + " after a suspend");
-    }
-}
-
-// Width 1 puts the channels half a cycle apart: on the near-linear triangle
-// of Shape 2 the two gains always add up to one.
-TEST(TremoloAudio, FullWidthPutsTheChannelsInAntiphase) {
-    TestHost host("Tremolo");
-    ASSERT_TRUE(host.loaded());
-    configure(host, Settings{1.0f, 1.0f, 1.0f, 0.5f}, 11025.0f);
-    Samples left(1000, 1.0f), right(1000, 1.0f);
-    host.processReplacing(left, right);
-    for (std::size_t i = 0; i < left.size(); ++i)
-        ASSERT_NEAR(left[i] + right[i], 1.0f, 1e-5f) << i;
+            cases.push_back({{0, width == 0.3f ? 0.8f : 1.0f}, {1, 0.8f}, {2, width}, {3, shape / 4.0f}});
+    model::expectSameAudio<TremoloModel>("Tremolo", {11025.0f, 44100.0f}, cases,
+                                         {{3, 1, 1.0f}, {5, 0, 0.3f}, {6, model::kSuspend, 0}, {8, 2, 0.5f}});
 }
 
 } // namespace

@@ -1,10 +1,7 @@
-// The Vocal's audio against a frame-by-frame model of the effect: gliding
-// targets stepped once per control block of 16 samples, a vowel blend, and
-// five resonant state-variable filters per channel.
-#include "dsp/octave_table.h"
-#include "tests/support/model_run.h"
-
-#include <algorithm>
+// The Vocal bit for bit against a frame-by-frame model: gliding targets
+// stepped once per control block of 16 samples, a vowel blend, and five
+// resonant state-variable filters per channel.
+#include "tests/support/effect_model.h"
 
 namespace quor::test {
 namespace {
@@ -18,30 +15,26 @@ const float kVowels[5][5][3] = {
     {{350, 120, 0}, {600, 60, -10}, {2000, 150, -30}, {2700, 120, -18}, {3300, 120, -24}},
 };
 
-class VocalModel {
-  public:
-    explicit VocalModel(float sampleRate) : fs(sampleRate) {
+struct VocalModel : model::Effect {
+    explicit VocalModel(float sampleRate) : fs(sampleRate), clock(0.5f, sampleRate / 16.0f) {
+        values = {0.0f, 0.5f, 0.0f};
+        lows = {-1.0f};
         for (int i = 0; i < 3; ++i)
-            setParam(i, i == 2 ? 0.0f : 0.5f);
+            changed(i);
     }
-
-    void setParam(int index, float hostValue) {
-        const float frequency = -1.0f + 2.0f * hostValue;
-        glides[index].set(index == 0 ? std::fabs(frequency) * (0.28125f * frequency) : hostValue, started);
+    void changed(int i) override {
+        const float v = values[static_cast<std::size_t>(i)];
+        clock.set(glides[i], i == 0 ? std::fabs(v) * (0.28125f * v) : v);
     }
-
-    void run(const float* const in[2], float* const out[2], int frames, bool replacing) {
+    void process(const float* const* in, float* const* out, int frames, bool replacing) override {
         for (int at = 0; at < frames; at += 16) {
-            const int n = std::min(16, frames - at);
             const float key = glides[0].value, r = glides[1].value, position = glides[2].value;
-            const float pitch = OctaveTable::lookup(key * 128.0f / 12.0f * 128.0f + 1.0f);
-            const float w0 = 3.1415927f / fs;
+            const float pitch = model::octave(key * 128.0f / 12.0f * 128.0f + 1.0f);
             const float x = position * 4.0f * 0.999f;
             const int v = static_cast<int>(std::floor(x));
             const float f = x - static_cast<float>(v);
             for (int k = 0; k < 5; ++k) {
-                // Frequency, q = frequency / bandwidth and amplitude, blended.
-                float field[3];
+                float field[3]; // frequency, q = frequency / bandwidth and amplitude, blended
                 for (int j = 0; j < 3; ++j) {
                     auto value = [&](const float* e) {
                         return j == 0   ? e[0]
@@ -53,15 +46,14 @@ class VocalModel {
                 }
                 const float hz = field[0] * pitch;
                 const float fc = hz < 20.0f ? 20.0f : std::min(0.499f * fs, hz);
-                const float w = fc * w0;
-                g[k] = ((w * w * 0.2033f + 0.31755f) * (w * w) + 1.0f) * w;
+                g[k] = model::tangentPolynomial(fc * (3.1415927f / fs));
                 const float q = 1.0f - 1.0f / (field[1] + 1.0f);
                 const float d = r < 0.5f ? (2.0f * r / (std::fabs(2.0f * r) + 0.1f)) * 1.1f * q
                                          : (1.0f - q) * (2.0f * r - 1.0f) + q;
                 damping[k] = d < 0.0f ? 1.0f : std::min(1.0f, d) * -0.98f + 1.0f;
                 amplitude[k] = field[2];
             }
-            for (int i = at; i < at + n; ++i)
+            for (int i = at; i < std::min(at + 16, frames); ++i)
                 for (int c = 0; c < 2; ++c) {
                     float y = 0.0f;
                     for (int k = 0; k < 5; ++k) {
@@ -75,42 +67,26 @@ class VocalModel {
                     }
                     out[c][i] = replacing ? y : out[c][i] + y;
                 }
-            started = true;
-            for (ModelGlide& gl : glides)
-                gl.step();
+            clock.live = true;
+            for (model::Glide& gl : glides)
+                clock.step(gl);
         }
     }
 
-  private:
     float fs;
-    // Key, resonance and vowel position, stepped once per control block of 16 samples.
-    ModelGlide glides[3] = {{0.5f, fs / 16.0f}, {0.5f, fs / 16.0f}, {0.5f, fs / 16.0f}};
-    bool started = false;
+    model::GlideClock clock;
+    model::Glide glides[3]; // key, resonance and vowel position
     float g[5] = {}, damping[5] = {}, amplitude[5] = {};
     float state[2][5][2] = {};
 };
 
 TEST(VocalAudio, MatchesTheModelBitForBit) {
-    // Odd blocks that split control blocks unevenly, both calls, and glides
-    // of every parameter to its ends (Frequency 1 pushes formants past 0.499
-    // of the rate at 8 kHz), one restarted halfway.
-    const std::vector<ModelBlock> blocks = {{1, true},
-                                            {40, false},
-                                            {517, true, 2, 1.0f},
-                                            {333, false, 0, 1.0f},
-                                            {2048, true},
-                                            {129, true, 1, 1.0f},
-                                            {4000, false, 0, 0.0f},
-                                            {77, true, 2, 0.37f},
-                                            {3000, true, 1, 0.0f},
-                                            {5000, false, 0, 0.8f}};
-    for (float rate : {8000.0f, 48000.0f}) {
-        TestHost host("Vocal");
-        ASSERT_TRUE(host.loaded());
-        host.start(rate);
-        VocalModel model(rate);
-        expectModelOutput(host, model, blocks, "at " + std::to_string(rate) + " Hz");
-    }
+    // Odd blocks that split control blocks unevenly and glides of every
+    // parameter to its ends (Frequency 1 pushes formants past 0.499 of the
+    // rate at 8 kHz), one restarted halfway.
+    model::expectSameAudio<VocalModel>(
+        "Vocal", {8000.0f, 48000.0f}, {{}, {{1, 1.0f}, {2, 0.37f}}},
+        {{2, 2, 1.0f}, {3, 0, 1.0f}, {5, 1, 1.0f}, {6, 0, 0.0f}, {7, 2, 0.37f}, {8, 1, 0.0f}, {9, 0, 0.8f}});
 }
 
 } // namespace

@@ -1,74 +1,47 @@
-// Plain sample-by-sample models of the shared kernels (smoother, mix law,
-// half-band oversampler, tone filter pair), and a driver that plays a plug-in
-// and the model of its effect side by side through the plug-in interface and
-// compares every output bit.
+// Plain frame-by-frame models of the shared kernels (glide, mix law, half-band
+// oversampler, tone filter pair, octave curve), and a harness that plays a
+// plug-in and the model of its effect through the same blocks, calls and
+// parameter changes and compares every output bit.
 #pragma once
 
+#include "host/fp_mode.h"
 #include "tests/support/test_host.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quor::test::model {
 
-class Smoother {
-  public:
-    void configure(float seconds, float rate) {
-        coefficient = 1.0f - std::pow(0.01f, 1.0f / (seconds * rate));
-        length = std::floor(-4.6051702f / std::log(1.0f - coefficient)) + 1.0f;
+// One-pole steps over a fixed length that end exactly on the target; a value
+// set before the effect has processed audio is taken at once.
+struct Glide {
+    float value = 0.0f, target = 0.0f, remaining = 0.0f;
+};
+struct GlideClock {
+    GlideClock(float seconds, float stepsPerSecond)
+        : k(1.0f - std::pow(0.01f, 1.0f / (seconds * stepsPerSecond))),
+          length(std::floor(-4.6051702f / std::log(1.0f - k)) + 1.0f) {}
+    void set(Glide& g, float v) const {
+        if (!live || g.value == v)
+            g = {v, v, 0.0f};
+        else if (g.remaining <= 0.0f || g.target != v)
+            g = {g.value, v, length};
     }
-    void setTarget(float* dest, float value) {
-        auto r = std::find_if(ramps.begin(), ramps.end(), [&](const Ramp& x) { return x.dest == dest; });
-        if (!active || length == 0.0f || *dest == value) {
-            *dest = value;
-            if (r != ramps.end()) ramps.erase(r);
-        } else if (r == ramps.end()) {
-            ramps.push_back({dest, value, length});
-        } else if (r->target != value) {
-            *r = {dest, value, length};
-        }
+    void step(Glide& g) const {
+        if (g.remaining <= 0.0f) return;
+        g.value = g.value + (g.target - g.value) * k;
+        g.remaining = g.remaining - 1.0f;
+        if (g.remaining <= 0.0f) g.value = g.target;
     }
-    void advance() {
-        active = true;
-        for (auto r = ramps.begin(); r != ramps.end();) {
-            *r->dest = *r->dest + (r->target - *r->dest) * coefficient;
-            r->remaining = r->remaining - 1.0f;
-            if (r->remaining > 0.0f)
-                ++r;
-            else
-                *r->dest = r->target, r = ramps.erase(r);
-        }
-    }
-    void flush() {
-        for (const Ramp& r : ramps)
-            *r.dest = r.target;
-        ramps.clear();
-    }
-    // Channel-by-channel owners replay the block's trajectory for every channel.
-    void beginBlock() {
-        saved = ramps;
-        for (Ramp& r : saved)
-            r.start = *r.dest;
-    }
-    void beginChannel() {
-        ramps = saved;
-        for (const Ramp& r : ramps)
-            *r.dest = r.start;
-    }
-
-  private:
-    struct Ramp {
-        float* dest;
-        float target, remaining, start = 0.0f;
-    };
-    std::vector<Ramp> ramps, saved;
-    float coefficient = 0.0f, length = 0.0f;
-    bool active = false;
+    float k, length;
+    bool live = false;
 };
 
 struct Mix {
@@ -98,8 +71,10 @@ struct Halfband {
     float down(float p, float q) { return 0.5f * (section(6, p) + section(7, q)); }
 };
 
+// tan(w) for the trapezoidal one-poles.
 inline float tangentPolynomial(float w) {
-    return ((0.2033f * w * w + 0.31755f) * w * w + 1.0f) * w;
+    const float w2 = w * w;
+    return ((0.2033f * w2 + 0.31755f) * w2 + 1.0f) * w;
 }
 
 struct TonePair {
@@ -117,94 +92,124 @@ struct TonePair {
     }
 };
 
-// A model of an effect: its stored values, how a change acts, its audio.
-class Effect {
-  public:
+// 2^((x - 1) / 128) interpolated between 129 entries; the last is the
+// slightly low value the pitch curves were tuned with.
+inline float octave(float x) {
+    const auto entry = [](int i) {
+        return i == 128 ? 1.9892578125f : static_cast<float>(std::exp2((i - 1) / 128.0));
+    };
+    const auto n = static_cast<int>(std::floor(x));
+    const float a = entry(n & 127), b = entry((n & 127) + 1);
+    return (a + (b - a) * (x - static_cast<float>(n))) * std::ldexp(1.0f, std::clamp(n >> 7, -126, 127));
+}
+
+// A model of an effect: its values in natural units (defaults first), what a
+// change does, its audio. in: the two main channels, then the side-chain
+// channels (null when withheld).
+struct Effect {
     virtual ~Effect() = default;
-    virtual void changed(int index) = 0;
-    virtual void start(float /*rate*/) {}
-    // in: the two main channels, then the side-chain channels (null when withheld).
+    virtual void changed(int /*index*/) {}
+    virtual void reset() {}
     virtual void process(const float* const* in, float* const* out, int frames, bool replacing) = 0;
     void set(int index, float normalised) {
-        values[index] = highs[index] * normalised; // every range starts at 0
+        const auto i = static_cast<std::size_t>(index);
+        const float low = i < lows.size() ? lows[i] : 0.0f, high = i < highs.size() ? highs[i] : 1.0f;
+        values[i] = low + (high - low) * normalised;
         changed(index);
     }
-    std::vector<float> values, highs;
+    std::vector<float> values, lows, highs; // ranges 0..1 unless given
+    int inputs = 2;                         // 4 with a side-chain
 };
 
-// One block of the session: parameter changes before it, then the audio.
-struct Block {
-    int frames;
-    bool replacing;
-    std::vector<std::pair<int, float>> changes = {};
-    int sideChain = 3; // bit c set: side-chain channel c handed over, else a null pointer
+using Settings = std::vector<std::pair<int, float>>; // normalised, as the host sends them
+// A parameter change before a block; index kSuspend suspends and resumes.
+struct Change {
+    int block, index;
+    float value;
 };
+constexpr int kSuspend = -1;
 
-inline std::vector<float> testSignal(std::size_t frames, std::uint32_t seed) {
-    std::vector<float> x(frames);
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (std::size_t i = 0; i < frames; ++i) {
+// Noise whose level jumps now and then between silence and +8 dBFS.
+struct Noise {
+    std::uint32_t state;
+    float level = 0.5f;
+    float operator()() {
+        static const float levels[] = {0.0f, 0.003f, 0.05f, 0.2f, 0.5f, 1.0f, 2.5f};
         state = state * 1664525u + 1013904223u;
-        const float noise = static_cast<float>(state >> 8) * (1.0f / 16777216.0f) - 0.5f;
-        x[i] = 0.6f * std::sin(0.013f * static_cast<float>(seed + 1) * static_cast<float>(i)) + 0.4f * noise;
+        if (state >> 22 == 0) level = levels[(state >> 8) % 7];
+        return level * (static_cast<float>(state >> 8) * (2.0f / 16777216.0f) - 1.0f);
     }
-    return x;
-}
+};
 
-// Sets `settings` on a fresh plug-in and on `reference`, starts both at
-// `rate`, plays `blocks` through both and fails at the first output sample
-// whose bits differ.
-inline void expectSameAudio(const std::string& effect, Effect& reference, float rate,
-                            const std::vector<std::pair<int, float>>& settings,
-                            const std::vector<Block>& blocks) {
-    const std::string what = effect + " at " + std::to_string(rate) + " Hz, setting " +
-                             (settings.empty() ? "defaults" : std::to_string(settings[0].first));
-    TestHost host(effect);
-    ASSERT_TRUE(host.loaded());
-    for (auto [index, value] : settings) {
-        host.setParam(index, value);
-        reference.set(index, value);
-    }
-    host.start(rate);
-    reference.start(rate);
-    AEffect* fx = host.effect();
-    std::uint32_t seed = 0;
-    int at = 0;
-    for (const Block& b : blocks) {
-        for (auto [index, value] : b.changes) {
-            host.setParam(index, value);
-            reference.set(index, value);
-        }
-        const auto n = static_cast<std::size_t>(b.frames);
-        std::vector<std::vector<float>> in;
-        std::vector<float*> inputs;
-        for (int c = 0; c < fx->numInputs; ++c) {
-            in.push_back(testSignal(n, ++seed));
-            inputs.push_back(c < 2 || (b.sideChain >> (c - 2) & 1) ? in.back().data() : nullptr);
-        }
-        std::vector<std::vector<float>> out(2, std::vector<float>(n, 0.25f)), expected = out;
-        float* outputs[2] = {out[0].data(), out[1].data()};
-        float* expectedOut[2] = {expected[0].data(), expected[1].data()};
-        (b.replacing ? fx->processReplacing : fx->process)(fx, inputs.data(), outputs, b.frames);
-        reference.process(inputs.data(), expectedOut, b.frames, b.replacing);
-        for (int c = 0; c < 2; ++c)
-            for (std::size_t i = 0; i < n; ++i)
-                if (std::memcmp(&out[c][i], &expected[c][i], sizeof(float)) != 0) {
-                    ADD_FAILURE() << what << ": channel " << c << ", frame " << at + static_cast<int>(i)
-                                  << " gives " << out[c][i] << ", expected " << expected[c][i];
-                    return;
+// Odd sizes, replacing and accumulating calls in turn; bit c of sideChain set:
+// side-chain channel c handed over, else a null pointer.
+const struct {
+    int frames, sideChain;
+} kBlocks[] = {{1, 3},   {333, 3},  {512, 0},  {64, 3},  {7, 1},
+               {700, 2}, {2048, 3}, {3001, 0}, {100, 3}, {1500, 3}};
+
+// Every case at every rate: its settings on a fresh plug-in and model, then the
+// blocks with the changes between them; fails at the first bit that differs.
+template <class Model>
+void expectSameAudio(const char* effect, const std::vector<float>& rates, const std::vector<Settings>& cases,
+                     const std::vector<Change>& changes) {
+    for (const float rate : rates)
+        for (std::size_t n = 0; n < cases.size(); ++n) {
+            const std::string what =
+                std::string(effect) + " at " + std::to_string(rate) + " Hz, case " + std::to_string(n);
+            TestHost host(effect);
+            ASSERT_TRUE(host.loaded());
+            AEffect* fx = host.effect();
+            Model model(rate);
+            ASSERT_EQ(fx->numInputs, model.inputs);
+            for (auto [index, value] : cases[n])
+                host.setParam(index, value), model.set(index, value);
+            host.start(rate);
+            std::vector<Noise> noise;
+            for (int c = 0; c < fx->numInputs; ++c)
+                noise.push_back({static_cast<std::uint32_t>(8 * n + static_cast<std::size_t>(c))});
+            for (int b = 0, at = 0; b < 10; at += kBlocks[b++].frames) {
+                for (const Change& c : changes)
+                    if (c.block == b && c.index == kSuspend)
+                        host.suspend(), host.resume(), model.reset();
+                    else if (c.block == b)
+                        host.setParam(c.index, c.value), model.set(c.index, c.value);
+                const int frames = kBlocks[b].frames;
+                const auto size = static_cast<std::size_t>(frames);
+                const bool replacing = b % 2 == 0;
+                std::vector<std::vector<float>> in(noise.size(), std::vector<float>(size));
+                std::vector<float*> inputs;
+                for (std::size_t c = 0; c < in.size(); ++c) {
+                    for (float& x : in[c])
+                        x = noise[c]();
+                    inputs.push_back(c < 2 || (kBlocks[b].sideChain >> (c - 2) & 1) ? in[c].data() : nullptr);
                 }
-        at += b.frames;
-    }
+                std::vector<float> out[2] = {std::vector<float>(size, 0.25f),
+                                             std::vector<float>(size, -0.5f)};
+                std::vector<float> expected[2] = {out[0], out[1]};
+                float* outputs[2] = {out[0].data(), out[1].data()};
+                float* modelOutputs[2] = {expected[0].data(), expected[1].data()};
+                (replacing ? fx->processReplacing : fx->process)(fx, inputs.data(), outputs, frames);
+                {
+                    FlushToZeroScope flushToZero; // as the plug-in processes
+                    model.process(inputs.data(), modelOutputs, frames, replacing);
+                }
+                for (int c = 0; c < 2; ++c)
+                    for (std::size_t i = 0; i < size; ++i)
+                        if (std::memcmp(&out[c][i], &expected[c][i], sizeof(float)) != 0)
+                            FAIL() << what << ": channel " << c << ", frame " << at + static_cast<int>(i)
+                                   << " gives " << out[c][i] << ", expected " << expected[c][i];
+            }
+        }
 }
 
-// Each row: a parameter set to a normalised value shows the text.
+// Rows set one parameter after another on one instance, each then read back as text.
 struct TextRow {
     int index;
     float value;
-    const char* text;
+    std::string text;
 };
-inline void expectTexts(const std::string& effect, const std::vector<TextRow>& rows) {
+inline void expectTexts(const char* effect, const std::vector<TextRow>& rows) {
     TestHost host(effect);
     ASSERT_TRUE(host.loaded());
     for (const TextRow& r : rows) {
