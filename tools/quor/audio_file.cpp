@@ -10,6 +10,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <utility>
 
 namespace quor::cli {
@@ -101,6 +103,27 @@ bool knownContainer(const std::string& extension) {
     return majorForExtension(extension) != 0;
 }
 
+namespace {
+
+// libsndfile keeps the reason an open failed in one process-wide slot, which
+// parallel jobs would overwrite: opens and the reading of that reason are
+// serialised, and each thread keeps its own copy of its reason.
+std::mutex openMutex;
+thread_local std::string openError;
+
+SNDFILE* openFile(const std::string& path, int mode, SF_INFO& info) {
+    std::lock_guard<std::mutex> lock(openMutex);
+    SNDFILE* f = sf_open(path.c_str(), mode, &info);
+    if (!f) openError = sf_strerror(nullptr);
+    return f;
+}
+
+const std::string& lastOpenError() {
+    return openError;
+}
+
+} // namespace
+
 void discardUnfinishedOutput() {
     for (UnfinishedSlot& slot : unfinished) {
         int expected = kHoldsPath;
@@ -113,8 +136,8 @@ AudioReader::AudioReader(const std::string& path) : filePath(path) {
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw Error("cannot read " + path + ": is a directory");
     SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) throw Error("cannot read audio file " + path + ": " + sf_strerror(nullptr));
+    SNDFILE* f = openFile(path, SFM_READ, info);
+    if (!f) throw Error("cannot read audio file " + path + ": " + lastOpenError());
     file = f;
     fileInfo.format = info.format;
     fileInfo.channels = info.channels;
@@ -160,8 +183,8 @@ AudioWriter::AudioWriter(const std::string& path, int format, int channels, int 
     info.format = format;
     info.channels = channels;
     info.samplerate = sampleRate;
-    SNDFILE* f = sf_open(writePath.c_str(), SFM_WRITE, &info);
-    if (!f) throw Error("cannot write " + path + ": " + sf_strerror(nullptr));
+    SNDFILE* f = openFile(writePath, SFM_WRITE, info);
+    if (!f) throw Error("cannot write " + path + ": " + lastOpenError());
     file = f;
     sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     if (writePath != finalPath) unfinishedSlot = trackUnfinished(writePath);
