@@ -1,6 +1,5 @@
 // The effect framework (rate hooks, parameter tables, display texts, the
-// registry) and the host adapter around a probe effect (parameter mapping,
-// the saved state, resets, latency reports, the floating-point mode).
+// registry) and the host adapter around a probe effect.
 #include "framework/display.h"
 #include "framework/numeric.h"
 #include "framework/registry.h"
@@ -22,12 +21,10 @@ namespace {
 using Calls = std::vector<std::int32_t>;
 using Log = std::vector<std::string>;
 
-const ParamInfo kRows[] = {
-    {"Gain", 0.0f, 1.0f, 0, 0.5f},
-    {"Mode", 0.0f, 4.0f, 1, 1.0f},
-    {"Switch", 0.0f, 1.0f, 1, 0.0f},
-    {"Trim", -1.0f, 1.0f, 0, 0.0f},
-};
+const ParamInfo kRows[] = {{"Gain", 0.0f, 1.0f, 0, 0.5f},
+                           {"Mode", 0.0f, 4.0f, 1, 1.0f},
+                           {"Switch", 0.0f, 1.0f, 1, 0.0f},
+                           {"Trim", -1.0f, 1.0f, 0, 0.0f}};
 
 // Doubles its input and records what is done to it: the rate hooks with the
 // control rate they see, parameter changes (and whether every value held its
@@ -66,50 +63,39 @@ TEST(DspBase, TuningAndRateHooks) {
     EXPECT_EQ(semitoneRatio, 1.0594631f);
     EXPECT_EQ(fx.noteZeroHz, 0x1.059feep+3f); // 8.1757727: the single-precision ratio's, not 8.1757989
     EXPECT_EQ(fx.middleCHz, 0x1.05a01ep+8f);
-
     fx.setControlDivisor(16); // no rate yet: stored, no hook
     EXPECT_EQ(fx.controlStep, 0.0625f);
     EXPECT_TRUE(fx.log.empty());
     fx.setSampleRate(48000.0f); // the control rate is set between the two hooks
-    EXPECT_EQ(fx.log, (Log{"rate 0", "control 3000"}));
     EXPECT_EQ(fx.samplePeriod, 1.0f / 48000.0f);
-
     fx.setSampleRate(48000.0f); // unchanged values run no hook
     fx.setControlDivisor(16);
     fx.setControlDivisor(32);
     EXPECT_EQ(fx.log, (Log{"rate 0", "control 3000", "control 1500"}));
 }
 
-TEST(Effect, DefaultsAndBaseDisplay) {
+TEST(Display, ValuesLaddersAndIntegerPower) {
     Probe fx, empty(0);
-    fx.applyDefaults();
     empty.applyDefaults();
-    EXPECT_EQ(fx.changed, (Calls{0, 1, 2, 3}));
-    EXPECT_TRUE(fx.startedAtDefaults);
     EXPECT_TRUE(empty.changed.empty());
-
     // Discrete rows truncate; continuous rows print a floored percentage.
-    const std::tuple<std::int32_t, float, const char*> cases[] = {
+    const std::tuple<std::int32_t, float, const char*> rows[] = {
         {2, 1.0f, "On"},   {2, 0.0f, "Off"},   {2, 0.7f, "Off"},  {1, 3.7f, "3"},
         {0, 0.004f, "0%"}, {0, 0.999f, "99%"}, {0, 1.0f, "100%"}, {3, -0.25f, "-25%"}};
-    for (const auto& [index, value, expected] : cases) {
+    char text[64];
+    for (const auto& [index, value, expected] : rows) {
         fx.values[index] = value;
-        char text[64];
         fx.formatValue(index, text, 64);
         EXPECT_STREQ(text, expected) << index << " " << value;
     }
-}
-
-TEST(Display, LaddersAndIntegerPower) {
     // Times ('t') and frequencies; 9.999 shows that the precision is chosen before rounding.
-    const std::tuple<char, float, const char*> cases[] = {
+    const std::tuple<char, float, const char*> ladders[] = {
         {'t', 0.0f, "Off"},         {'t', -1.0f, "Off"},         {'t', 0.0005f, "500 us"},
         {'t', 0.25f, "250 ms"},     {'t', 2.0f, "2.00 s"},       {'f', 4.4f, "4.40 Hz"},
         {'f', 20.0f, "20.0 Hz"},    {'f', 440.0f, "440 Hz"},     {'f', 999.5f, "1000 Hz"},
         {'f', 1000.0f, "1.00 kHz"}, {'f', 25000.0f, "25.0 kHz"}, {'f', 1234567.0f, "1.23 MHz"},
         {'f', 9.999f, "10.00 Hz"}};
-    for (const auto& [kind, value, expected] : cases) {
-        char text[64];
+    for (const auto& [kind, value, expected] : ladders) {
         (kind == 't' ? formatTime : formatFrequency)(value, text);
         EXPECT_STREQ(text, expected) << value;
     }
@@ -117,29 +103,6 @@ TEST(Display, LaddersAndIntegerPower) {
     const float x = 1.1f; // the grouping of the products shows in the last bit
     EXPECT_EQ(integerPower(3, x), x * (x * x));
     EXPECT_EQ(integerPower(4, x), (x * x) * (x * x));
-}
-
-// What the create functions return: a distinct sentinel each, never an effect.
-HostedEffect* const kOne = reinterpret_cast<HostedEffect*>(1);
-HostedEffect* const kTwo = reinterpret_cast<HostedEffect*>(2);
-HostedEffect* const kThree = reinterpret_cast<HostedEffect*>(3);
-
-TEST(Registry, LookupRules) {
-    EffectRegistry registry;
-    EXPECT_EQ(registry.findAndCreate(LookupKey{0, "Alpha"}), nullptr);
-    EXPECT_EQ(registry.last(), nullptr);
-    registry.registerEffect("Alpha", [] { return kOne; });
-    registry.registerEffect("", [] { return kTwo; });
-    registry.registerEffect("alpha", [] { return kTwo; });
-    registry.registerEffect(nullptr, [] { return kThree; }); // matches only a null key
-    EXPECT_EQ(registry.last()->create(), kThree);
-    // The first match wins; a name matches whole, never as a prefix.
-    const std::tuple<const char*, std::int64_t, HostedEffect*> cases[] = {
-        {"alpha", 1, kTwo},     {"ALPHA", 1, nullptr}, {"ALPHA", 0, kOne},   {"Alph", 0, nullptr},
-        {"Alphas", 0, nullptr}, {"", 1, kTwo},         {nullptr, 1, kThree}, {"Beta", 0, nullptr}};
-    for (const auto& [name, caseSensitive, created] : cases)
-        EXPECT_EQ(registry.findAndCreate(LookupKey{caseSensitive, name}), created)
-            << (name ? name : "null") << " " << caseSensitive;
 }
 
 int ioChangedCalls = 0;
@@ -150,21 +113,40 @@ VstIntPtr countingHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, voi
     return 0;
 }
 
-// The suite registers its fifteen effects in a fixed order; the last is the
-// fall-back of an instance configured without a name.
-TEST(Registry, SuiteOrderAndFallBack) {
-    const std::vector<std::string> order = {
-        "Limiter", "RC Filter", "Tremolo", "Phaser",   "mDelay", "Rectifier",  "Ringmod",   "Quantizer",
-        "Clipper", "Reverb",    "Gate",    "Follower", "Vocal",  "Compressor", "Multiplier"};
+// What the create functions return: a distinct sentinel each, never an effect.
+HostedEffect* sentinel(std::intptr_t n) {
+    return reinterpret_cast<HostedEffect*>(n);
+}
+
+TEST(Registry, LookupRulesAndTheSuite) {
+    EffectRegistry registry;
+    EXPECT_EQ(registry.findAndCreate(LookupKey{0, "Alpha"}), nullptr);
+    EXPECT_EQ(registry.last(), nullptr);
+    registry.registerEffect("Alpha", [] { return sentinel(1); });
+    registry.registerEffect("", [] { return sentinel(2); });
+    registry.registerEffect("alpha", [] { return sentinel(2); });
+    registry.registerEffect(nullptr, [] { return sentinel(3); }); // matches only a null key
+    EXPECT_EQ(registry.last()->create(), sentinel(3));
+    // The first match wins; a name matches whole, never as a prefix.
+    const std::tuple<const char*, std::int64_t, std::intptr_t> cases[] = {
+        {"alpha", 1, 2},  {"ALPHA", 1, 0}, {"ALPHA", 0, 1}, {"Alph", 0, 0},
+        {"Alphas", 0, 0}, {"", 1, 2},      {nullptr, 1, 3}, {"Beta", 0, 0}};
+    for (const auto& [name, caseSensitive, created] : cases)
+        EXPECT_EQ(registry.findAndCreate(LookupKey{caseSensitive, name}), sentinel(created))
+            << (name ? name : "null") << " " << caseSensitive;
+
+    // The suite's fixed order; the last is the fall-back of an instance configured without a name.
     std::vector<std::string> registered;
     for (const EffectFactory* node = EffectRegistry::suite().first(); node; node = node->next) {
-        ASSERT_NE(node->name, nullptr);
         registered.emplace_back(node->name);
-        std::unique_ptr<HostedEffect> effect(node->create());
+        const std::unique_ptr<HostedEffect> effect(node->create());
         ASSERT_NE(effect, nullptr);
         EXPECT_EQ(effect->name, registered.back());
     }
-    EXPECT_EQ(registered, order);
+    EXPECT_EQ(registered,
+              (std::vector<std::string>{"Limiter", "RC Filter", "Tremolo", "Phaser", "mDelay", "Rectifier",
+                                        "Ringmod", "Quantizer", "Clipper", "Reverb", "Gate", "Follower",
+                                        "Vocal", "Compressor", "Multiplier"}));
     PluginInstance unnamed(countingHost, nullptr, EffectRegistry::suite());
     ASSERT_TRUE(unnamed.hasEffect());
     EXPECT_STREQ(unnamed.wrappedEffect()->name, "Multiplier");
@@ -173,9 +155,7 @@ TEST(Registry, SuiteOrderAndFallBack) {
 TEST(NameHash, IsTheStandardCrc32) {
     EXPECT_EQ(NameHash("123456789"), 0xCBF43926u);
     EXPECT_EQ(NameHash("123456789xyz", 9), 0xCBF43926u);
-    EXPECT_EQ(NameHash(nullptr), 0u);
-    EXPECT_EQ(NameHash(""), 0u);
-    EXPECT_EQ(NameHash("quor", 0), 0u);
+    EXPECT_EQ(NameHash(nullptr) | NameHash("") | NameHash("quor", 0), 0u); // each hashes to 0
 }
 
 // "probe" creates nothing, so a lookup that ignored case would come back empty.
@@ -230,6 +210,7 @@ TEST(Instance, SetAndGetParameter) {
     Hosted host;
     Probe& probe = host.probe();
     EXPECT_EQ(probe.changed, (Calls{0, 1, 2, 3})); // the defaults, once each
+    EXPECT_TRUE(probe.startedAtDefaults);
     EXPECT_EQ(host.getParameter(3), 0.5f);
     probe.changed.clear();
 
@@ -257,20 +238,21 @@ TEST(Instance, SetAndGetParameter) {
 TEST(Instance, ChunkRestoreCallsOnlyForChangedValues) {
     Hosted host;
     Probe::conversions = 0;
-    EXPECT_EQ(host.restore({0.5f, 1.0f, 0.0f, 0.0f}), Calls{}); // the defaults again
-    EXPECT_EQ(host.restore({0.5f, 3.0f, 1.0f, 0.0f}), (Calls{1, 2}));
-    EXPECT_EQ(host.getParameter(1), 0.75f); // restored values are published
-    EXPECT_EQ(Probe::conversions, 0);
-
     // Another version, or another count: what fits is applied, then converted.
-    EXPECT_EQ(host.restore({0.5f, 1.0f, 0.0f, 0.0f}, 1), (Calls{1, 2}));
-    EXPECT_EQ(Probe::conversions, 1);
-    EXPECT_EQ(host.restore({0.25f, 1.0f}), Calls{0});
-    EXPECT_EQ(host.restore({0.5f, 1.0f, 0.0f, 0.0f, 7.0f}), Calls{0});
-    EXPECT_EQ(Probe::conversions, 3);
+    const std::tuple<std::vector<float>, std::uint32_t, Calls, int> restores[] = {
+        {{0.5f, 1.0f, 0.0f, 0.0f}, 0, {}, 0}, // the defaults again
+        {{0.5f, 3.0f, 1.0f, 0.0f}, 0, {1, 2}, 0},
+        {{0.5f, 1.0f, 0.0f, 0.0f}, 1, {1, 2}, 1},
+        {{0.25f, 1.0f}, 0, {0}, 2},
+        {{0.5f, 1.0f, 0.0f, 0.0f, 7.0f}, 0, {0}, 3}};
+    for (const auto& [values, version, calls, conversions] : restores) {
+        EXPECT_EQ(host.restore(values, version), calls) << values.size() << " values, version " << version;
+        EXPECT_EQ(Probe::conversions, conversions);
+        EXPECT_EQ(host.getParameter(1), values[1] / 4.0f); // restored values are published
+    }
 }
 
-TEST(Instance, ResetsAndLatency) {
+TEST(Instance, ResetsLatencyAndFlushToZero) {
     Hosted host;
     Probe& probe = host.probe();
     host.dispatch(effSetSampleRate, 0, nullptr, 44100.0f);
@@ -300,17 +282,13 @@ TEST(Instance, ResetsAndLatency) {
     host.dispatch(effMainsChanged, 1);
     host.block();
     EXPECT_EQ(ioChangedCalls, 2);
-}
 
-// Flush-to-zero holds for the block only; the caller's bit comes back.
-TEST(Instance, FlushToZeroForTheBlockOnly) {
-    Hosted host;
-    host.dispatch(effSetSampleRate, 0, nullptr, 48000.0f);
+    // Flush-to-zero holds for the block only; the caller's bit comes back.
     const unsigned saved = _mm_getcsr();
     for (unsigned callerBit : {0u, 0x8000u}) {
         _mm_setcsr((saved & ~0x8000u) | callerBit);
         EXPECT_EQ(host.block(), (std::vector<float>{2, 4, 6, 8}));
-        EXPECT_TRUE(host.probe().flushToZero);
+        EXPECT_TRUE(probe.flushToZero);
         EXPECT_EQ(_mm_getcsr() & 0x8000u, callerBit);
     }
     _mm_setcsr(saved);
@@ -319,11 +297,12 @@ TEST(Instance, FlushToZeroForTheBlockOnly) {
 // An unknown name, one whose factory creates nothing, or none in an empty
 // registry leaves an instance without parameters.
 TEST(Instance, EffectLookup) {
-    EffectRegistry empty;
-    for (Hosted* host : {new Hosted("Unknown"), new Hosted("probe"), new Hosted(nullptr, empty)}) {
-        EXPECT_FALSE(host->instance->hasEffect());
-        EXPECT_EQ(host->fx->numParams, 0);
-        delete host;
+    const EffectRegistry empty;
+    const char* const names[] = {"Unknown", "probe", nullptr};
+    for (int i = 0; i < 3; ++i) {
+        Hosted host(names[i], i < 2 ? probes() : empty);
+        EXPECT_FALSE(host.instance->hasEffect()) << i;
+        EXPECT_EQ(host.fx->numParams, 0);
     }
 }
 
