@@ -33,9 +33,8 @@ struct LilvBundle {
     std::vector<LilvNode*> nodes;
 };
 
-// Control inputs, in index order, start at their defaults. A worker, when
-// asked for, runs each job at once inside schedule_work, as hosts do while
-// free-wheeling.
+// Control inputs, in index order, start at their defaults. A worker runs each
+// job at once inside schedule_work, as hosts do while free-wheeling.
 class LilvRun {
   public:
     LilvRun(LilvBundle& bundle, const LilvPlugin* plugin, double rate, bool withWorker) {

@@ -22,10 +22,7 @@ int main(int argc, char** argv) {
         const float burst = (i / 6000) % 2 ? 0.5f : 0.0f;
         samples[i] = 0.3f * std::sin(0.05f * static_cast<float>(i)) + burst * white;
     }
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SF_INFO info{0, kRate, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
     SNDFILE* file = sf_open(argv[1], SFM_WRITE, &info);
     if (!file || sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size())) !=
                      static_cast<sf_count_t>(samples.size())) {
