@@ -1,4 +1,3 @@
-#include "tests/support/test_host.h"
 #include "tools/quor/error.h"
 #include "tools/quor/parameters.h"
 #include "tools/quor/preset_file.h"
@@ -21,14 +20,13 @@ TEST(Parameters, FoundByNameIgnoringCaseByUniquePrefixOrByIndex) {
                                                  {"rate", 2}, {"rate s", 11}, {"8", 8},  {"13", 13}};
     for (const auto& [key, index] : found)
         EXPECT_EQ(findParameter(kNames, key), index) << key;
-
     // Twins like the two Delays are told apart only by index.
     const std::pair<const char*, const char*> refused[] = {{"de", "ambiguous: Depth (3), Delay (4)"},
                                                            {"delay", "Delay (4), Delay (8); give its index"},
-                                                           {"14", "out of range"},
+                                                           {"Reverb", "unknown parameter 'Reverb'"},
                                                            {"99999999999", "unknown parameter"},
                                                            {"-1", "unknown parameter"},
-                                                           {"Reverb", "unknown parameter 'Reverb'"},
+                                                           {"14", "out of range"},
                                                            {"", "empty"}};
     for (const auto& [key, says] : refused)
         try {
@@ -39,36 +37,29 @@ TEST(Parameters, FoundByNameIgnoringCaseByUniquePrefixOrByIndex) {
         }
 }
 
-class QuorCommand : public ::testing::Test {
+class QuorCommand : public test::QuorTest {
   protected:
     void SetUp() override {
         test::writeAudio(f("in.wav"), {48000, {test::noise(4800, 1), test::noise(4800, 2)}});
         test::writeAudio(f("44k.wav"), {44100, {test::noise(4800, 3), test::noise(4800, 4)}});
-        test::writeAudio(f("three.wav"), {48000, std::vector<std::vector<float>>(3, test::noise(100, 5))});
+        test::writeAudio(f("three.wav"), {48000, test::Channels(3, test::noise(100, 5))});
         std::ofstream(f("text.so")) << "not a module\n";
         std::ofstream(f("garbage.wav")) << "RIFF junk WAVE junk";
         std::ofstream(f("cut.fxp")) << "CcnK\1\1\1\1FxCk";
         writeBinaryFile(f("delay.fxp"),
                         encodeProgram({false, fourCharCode('Q', 't', 'D', 'l'), 1, 0, "", {}, {}}));
     }
-
-    std::string f(const std::string& name) const { return dir.file(name); }
-
-    test::ScratchDir dir;
-    const std::string tremolo = quor::test::pluginPath("Tremolo");
 };
 
 // Every case ends with one line on stderr saying what is wrong and a
 // non-zero exit: never a crash, never an output file left behind.
 TEST_F(QuorCommand, BadInputIsOneErrorLineAndAFailingExit) {
-    const std::string& T = tremolo;
-    const std::string D = test::testModule("delay");
-    auto render = [this](std::vector<std::string> extra, const std::string& in = "in.wav") {
-        std::vector<std::string> args{"render", f(in), f("out.wav")};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return args;
+    const std::string &T = tremolo, &D = delay;
+    auto render = [this](test::Args extra, const std::string& in = "in.wav") {
+        extra.insert(extra.begin(), {"render", f(in), f("out.wav")});
+        return extra;
     };
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
+    const std::pair<test::Args, const char*> cases[] = {
         {render({"--plugin", f("missing.so")}), "No such file"},
         {render({"--plugin", f("text.so")}), "not a loadable plug-in"},
         {render({"--plugin", f("")}), "not a regular file"},
@@ -126,9 +117,9 @@ TEST_F(QuorCommand, RendersWithPresetsSettingsAndLegacyEntryPoints) {
     EXPECT_CONTAINS(shown, "slow"); // named after the file
     EXPECT_CONTAINS(test::runQuor({"preset", "load", f("slow.fxp"), "--plugin", tremolo}).out, "0.5 Hz");
 
-    const test::RunResult r = test::runQuor({"render", f("in.wav"), f("out.wav"), "--plugin", tremolo,
-                                             "--preset", f("slow.fxp"), "--set", "2=1", "--tail", "auto"});
-    EXPECT_EQ(r.status, 0) << r.err;
+    const test::RunResult r =
+        render(f("in.wav"), f("out.wav"),
+               {"--plugin", tremolo, "--preset", f("slow.fxp"), "--set", "2=1", "--tail", "auto"});
     EXPECT_EQ(r.err, "");
     for (const char* line : {"input", "output", "tail", "latency", "real time", "LUFS"})
         EXPECT_CONTAINS(r.out, line);

@@ -2,8 +2,9 @@
 // its latency the way a look-ahead limiter does, from its first processing
 // call after a change, through audioMasterIOChanged. Inputs 2 and 3 are a
 // side-chain mixed into the delayed signal; a feedback gain makes echoes for
-// tail tests. Built in variants that differ in the entry point, and a mono
-// one (one input, one output, no side-chain).
+// tail tests. Variants differ in the entry point (QUOR_TEST_ENTRY: 0 exports
+// VSTPluginMain, 1 only the legacy `main` of older Linux plug-ins, 2 one that
+// creates no instance, 3 none) and in the channels (a mono one has no side-chain).
 #include "host/vst2_abi.h"
 
 #include <algorithm>
@@ -13,17 +14,15 @@
 
 namespace {
 
-constexpr int kChannels = QUOR_TEST_CHANNELS;
-constexpr int kMaxDelayFrames = 8192;
+constexpr int kChannels = QUOR_TEST_CHANNELS, kMaxDelayFrames = 8192, kSize = kMaxDelayFrames + 1;
 enum Param { kDelay, kSideMix, kFeedback, kParamCount };
 const char* const kParamNames[kParamCount] = {"Delay", "Side Mix", "Feedback"};
 
 struct DelayPlugin {
     AEffect record{};
     audioMasterCallback host = nullptr;
-    float values[kParamCount] = {0.0f, 0.0f, 0.0f};
-    std::vector<float> lines[2] = {std::vector<float>(kMaxDelayFrames + 1),
-                                   std::vector<float>(kMaxDelayFrames + 1)};
+    float values[kParamCount] = {};
+    std::vector<float> lines[2] = {std::vector<float>(kSize), std::vector<float>(kSize)};
     int writePos = 0;
 };
 
@@ -46,18 +45,16 @@ void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 fram
         e->initialDelay = delay;
         if (p->host) p->host(e, audioMasterIOChanged, 0, 0, nullptr, 0.0f);
     }
-    const int size = kMaxDelayFrames + 1;
     const float feedback = p->values[kFeedback] * 0.95f;
     int pos = p->writePos;
     for (int c = 0; c < kChannels; ++c) {
         float* line = p->lines[c].data();
         pos = p->writePos;
-        for (VstInt32 i = 0; i < frames; ++i) {
+        for (VstInt32 i = 0; i < frames; ++i, pos = (pos + 1) % kSize) {
             const float x = inputs[c][i] + (kChannels == 2 ? p->values[kSideMix] * inputs[c + 2][i] : 0.0f);
-            const float delayed = delay == 0 ? x : line[(pos - delay + size) % size];
+            const float delayed = delay == 0 ? x : line[(pos - delay + kSize) % kSize];
             line[pos] = x + (delay == 0 ? 0.0f : feedback * delayed);
             outputs[c][i] = delayed;
-            pos = (pos + 1) % size;
         }
     }
     p->writePos = pos;
@@ -91,8 +88,6 @@ void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 fram
 
 } // namespace
 
-// Variants: 0 exports VSTPluginMain, 1 only the legacy `main` that older Linux
-// plug-ins export, 2 an entry point that creates no instance, 3 none at all.
 #if QUOR_TEST_ENTRY == 1
 #define QUOR_TEST_SYMBOL "main"
 #else

@@ -1,4 +1,3 @@
-#include "tests/support/test_host.h"
 #include "tools/quor/plugin.h"
 #include "tools/quor/render.h"
 #include "tools/tests/test_support.h"
@@ -11,7 +10,7 @@ namespace {
 
 constexpr double kRate = 44100.0;
 
-// Feeds a 200-frame-hold gate a mono signal in chunks; returns what it let through.
+// What a gate with a 200-frame hold lets through of a mono signal fed in chunks.
 std::vector<float> gateThrough(const std::vector<float>& signal, std::size_t chunk, std::int64_t limit) {
     TailGate gate(1, 200, limit, static_cast<int>(chunk));
     MemorySink sink(1);
@@ -27,23 +26,18 @@ std::vector<float> gateThrough(const std::vector<float>& signal, std::size_t chu
 }
 
 TEST(TailGate, EndsOnTheLastAudibleSampleOrAtTheLimit) {
-    std::vector<float> decay(1000, 0.0f);
+    std::vector<float> decay(1000, 0.0f), edge(500, 0.0f), pulses(5000, 0.0f);
     for (std::size_t i = 0; i < 300; ++i)
         decay[i] = 0.5f * std::pow(0.97f, static_cast<float>(i));
-    decay[450] = -2e-6f; // a late blip after a quiet gap shorter than the hold
-    // Quiet frames inside the tail are kept as they were, not zeroed.
-    const std::vector<float> tail(decay.begin(), decay.begin() + 451);
+    decay[450] = -2e-6f; // a late blip after a quiet gap shorter than the hold, which stays as it was
     for (std::size_t chunk : {1, 7, 64, 1000})
-        EXPECT_EQ(gateThrough(decay, chunk, 100000), tail) << chunk;
-
-    // Silence from the start leaves no tail; a sample at the threshold is audible.
+        EXPECT_EQ(gateThrough(decay, chunk, 100000), std::vector<float>(decay.begin(), decay.begin() + 451))
+            << chunk;
+    // A sample at the threshold is audible; a signal that never falls quiet for
+    // long stops at the limit, quiet frames held back included; NaN is not silence.
     EXPECT_TRUE(gateThrough(std::vector<float>(500, 9.9e-7f), 64, 100000).empty());
-    std::vector<float> edge(500, 0.0f);
     edge[10] = kSilenceThreshold;
     EXPECT_EQ(gateThrough(edge, 64, 100000).size(), 11u);
-    // Output that never falls quiet for long stops at the limit, quiet frames
-    // held back included; NaN is not silence.
-    std::vector<float> pulses(5000, 0.0f);
     for (std::size_t i = 0; i < pulses.size(); i += 100)
         pulses[i] = 0.1f;
     EXPECT_EQ(gateThrough(pulses, 64, 3000), std::vector<float>(pulses.begin(), pulses.begin() + 3000));
@@ -51,9 +45,9 @@ TEST(TailGate, EndsOnTheLastAudibleSampleOrAtTheLimit) {
               3000u);
 }
 
-std::pair<RenderResult, std::vector<std::vector<float>>>
-renderDelay(const std::vector<float>& l, const std::vector<float>& r, int delay, int block,
-            RenderSettings settings, float feedback, const std::vector<std::vector<float>>* side = nullptr) {
+std::pair<RenderResult, test::Channels> renderDelay(const std::vector<float>& l, const std::vector<float>& r,
+                                                    int delay, int block, RenderSettings settings,
+                                                    float feedback, const test::Channels* side = nullptr) {
     auto plugin = Plugin::load(test::testModule("delay"));
     plugin->configure(kRate, block);
     plugin->setParameter(0, static_cast<float>(delay) / 8192.0f);
@@ -70,9 +64,10 @@ renderDelay(const std::vector<float>& l, const std::vector<float>& r, int delay,
 
 // The delay reports its latency only from inside its first processing call,
 // as a look-ahead limiter does; 51 frames is less than a block, 4410 several.
+// Uncompensated, the delay stays and the input's end moves into the tail.
 TEST(Render, TrimsTheReportedLatencyFromTheStart) {
     const std::vector<float> l = test::noise(10000, 1), r = test::noise(10000, 2);
-    const std::vector<std::vector<float>> side{test::noise(10000, 3), test::noise(10000, 4)};
+    const test::Channels side{test::noise(10000, 3), test::noise(10000, 4)};
     // {delay, block size, compensate, fixed tail frames, side-chain}
     const std::tuple<int, int, bool, int, bool> cases[] = {
         {51, 1, true, 0, false},       {51, 4096, true, 0, false}, {4410, 32, true, 0, false},
@@ -83,17 +78,16 @@ TEST(Render, TrimsTheReportedLatencyFromTheStart) {
         settings.tail.seconds = tail / kRate;
         const auto [result, out] =
             renderDelay(l, r, delay, block, settings, 0.0f, withSide ? &side : nullptr);
-        const std::string where = std::to_string(delay) + " in blocks of " + std::to_string(block);
-        EXPECT_EQ(result.latency, compensate ? delay : 0) << where;
-        EXPECT_EQ(result.reportedLatency, delay) << where;
-        EXPECT_FALSE(result.latencyChanged) << where;
+        SCOPED_TRACE(std::to_string(delay) + " in blocks of " + std::to_string(block));
+        EXPECT_EQ(result.latency, compensate ? delay : 0);
+        EXPECT_EQ(result.reportedLatency, delay);
+        EXPECT_FALSE(result.latencyChanged);
         for (std::size_t ch = 0; ch < 2; ++ch) {
-            // Uncompensated, the delay stays and the input's end moves into the tail.
             std::vector<float> expected(compensate ? 0 : static_cast<std::size_t>(delay), 0.0f);
             for (std::size_t i = 0; i < l.size(); ++i)
                 expected.push_back((ch ? r : l)[i] + (withSide ? side[ch][i] : 0.0f));
             expected.resize(l.size() + static_cast<std::size_t>(tail), 0.0f);
-            EXPECT_EQ(out[ch], expected) << where << ", channel " << ch;
+            EXPECT_EQ(out[ch], expected) << "channel " << ch;
         }
     }
 }
@@ -113,25 +107,11 @@ TEST(Render, AutomaticTailEndsWithTheLastAudibleEcho) {
     EXPECT_GE(std::fabs(out[0].back()), kSilenceThreshold);
 }
 
-// Reference: the same signal, followed by `tail` frames of silence, straight
-// through the plug-in with the tests' own host in blocks of the same size.
-std::vector<std::vector<float>> processDirectly(const char* effect, const test::Audio& in, std::size_t block,
-                                                std::size_t tail) {
-    quor::test::TestHost host(effect);
-    host.start(static_cast<float>(in.sampleRate), static_cast<int>(block));
-    std::vector<std::vector<float>> out{in.channels.front(), in.channels.back()}; // mono feeds both sides
-    const std::size_t frames = out[0].size() + tail;
-    for (std::vector<float>& channel : out) // whole blocks, as the tool renders them
-        channel.resize((frames + block - 1) / block * block, 0.0f);
-    host.processInBlocks(out[0], out[1], block);
-    for (std::vector<float>& channel : out)
-        channel.resize(frames);
-    return out;
-}
-
+// The tool renders what the tests' own host gives for the same signal and 0.25 s
+// (12000 frames) of silence, in whole blocks of the same size; mono feeds both sides.
 TEST(FileRender, MatchesProcessingTheSameSignalDirectly) {
-    const std::pair<const char*, int> runs[] = {{"Tremolo", 2}, {"Tremolo", 1}, {"Reverb", 2}};
-    for (const auto& [effect, channels] : runs) {
+    const std::size_t block = 256, frames = 30011 + 12000;
+    for (const auto& [effect, channels] : {std::pair{"Tremolo", 2}, {"Tremolo", 1}, {"Reverb", 2}}) {
         test::ScratchDir dir;
         test::Audio in{48000, {}};
         for (int c = 0; c < channels; ++c)
@@ -140,9 +120,17 @@ TEST(FileRender, MatchesProcessingTheSameSignalDirectly) {
         const test::RunResult r = test::runQuor({"render", dir.file("in.wav"), dir.file("out.wav"),
                                                  "--effect", effect, "--block", "256", "--tail", "0.25"});
         EXPECT_EQ(r.status, 0) << r.err;
+        quor::test::TestHost host(effect);
+        host.start(48000.0f, block);
+        test::Channels expected{in.channels.front(), in.channels.back()};
+        for (std::vector<float>& channel : expected)
+            channel.resize((frames + block - 1) / block * block, 0.0f);
+        host.processInBlocks(expected[0], expected[1], block);
+        for (std::vector<float>& channel : expected)
+            channel.resize(frames);
         const test::Audio out = test::readAudio(dir.file("out.wav"));
         EXPECT_EQ(out.sampleRate, 48000);
-        EXPECT_EQ(out.channels, processDirectly(effect, in, 256, 12000)) << effect << " " << channels;
+        EXPECT_EQ(out.channels, expected) << effect << " " << channels;
     }
 }
 

@@ -1,7 +1,7 @@
-// Helpers shared by the tool's tests: scratch files, audio files in and out,
-// the test plug-in modules and running the quor executable.
+// Helpers shared by the tool's tests.
 #pragma once
 
+#include "tests/support/test_host.h"
 #include "tools/quor/demo_signal.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +13,13 @@
 #include <fstream>
 #include <sstream>
 
-// Whether `text` contains `part`, showing both when not.
 #define EXPECT_CONTAINS(text, part) EXPECT_PRED_FORMAT2(::testing::IsSubstring, part, text)
 
 namespace quor::cli::test {
 
-// A fresh directory under the system temp dir, removed with the object.
+using Args = std::vector<std::string>;
+using Channels = std::vector<std::vector<float>>;
+
 struct ScratchDir {
     ScratchDir() {
         if (!mkdtemp(path.data())) throw std::runtime_error("cannot create a scratch directory");
@@ -32,14 +33,14 @@ struct ScratchDir {
     std::string path = (std::filesystem::temp_directory_path() / "quor-test-XXXXXX").string();
 };
 
-// Path of a test plug-in module: "delay", "legacy", "null", "noentry" or "mono".
+// variant: "delay", "legacy", "null", "noentry" or "mono".
 inline std::string testModule(const std::string& variant) {
     return std::string(QUOR_TEST_MODULE_DIR) + "/quor-test-" + variant + ".so";
 }
 
 struct Audio {
     int sampleRate = 0;
-    std::vector<std::vector<float>> channels;
+    Channels channels;
 };
 
 // 32-bit float WAV out, whatever libsndfile reads in.
@@ -58,13 +59,12 @@ inline Audio readAudio(const std::string& path) {
     EXPECT_EQ(f.error(), 0) << path << ": " << f.strError();
     std::vector<float> interleaved(static_cast<std::size_t>(f.frames() * f.channels()));
     f.readf(interleaved.data(), f.frames());
-    Audio audio{f.samplerate(), std::vector<std::vector<float>>(static_cast<std::size_t>(f.channels()))};
+    Audio audio{f.samplerate(), Channels(static_cast<std::size_t>(f.channels()))};
     for (std::size_t i = 0; i < interleaved.size(); ++i)
         audio.channels[i % audio.channels.size()].push_back(interleaved[i]);
     return audio;
 }
 
-// Deterministic noise at about -12 dBFS.
 inline std::vector<float> noise(std::size_t frames, unsigned seed) {
     NoiseSource source(seed);
     std::vector<float> x(frames);
@@ -73,26 +73,42 @@ inline std::vector<float> noise(std::size_t frames, unsigned seed) {
     return x;
 }
 
+inline std::string fileText(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
 struct RunResult {
     int status = -1; // -1 when a signal ended the process
     std::string out, err;
 };
 
-inline RunResult runQuor(const std::vector<std::string>& args) {
+inline RunResult runQuor(const Args& args) {
     ScratchDir dir;
     std::string command = "'" QUOR_EXE "'";
     for (const std::string& a : args)
         command += " '" + a + "'"; // no argument of these tests holds a quote
     const int status = std::system((command + " >" + dir.file("out") + " 2>" + dir.file("err")).c_str());
-    RunResult result;
     // The shell reports a signal that ended its child as status 128 + signal.
-    if (WIFEXITED(status) && WEXITSTATUS(status) < 128) result.status = WEXITSTATUS(status);
-    std::stringstream out, err;
-    out << std::ifstream(dir.file("out")).rdbuf();
-    err << std::ifstream(dir.file("err")).rdbuf();
-    result.out = out.str();
-    result.err = err.str();
-    return result;
+    return {WIFEXITED(status) && WEXITSTATUS(status) < 128 ? WEXITSTATUS(status) : -1,
+            fileText(dir.file("out")), fileText(dir.file("err"))};
 }
+
+class QuorTest : public ::testing::Test {
+  protected:
+    std::string f(const std::string& name) const { return dir.file(name); }
+    // quor render IN OUT ARGS..., which must succeed
+    RunResult render(const std::string& input, const std::string& output, Args args) const {
+        args.insert(args.begin(), {"render", input, output});
+        const RunResult r = runQuor(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r;
+    }
+
+    ScratchDir dir;
+    const std::string tremolo = quor::test::pluginPath("Tremolo"), reverb = quor::test::pluginPath("Reverb");
+    const std::string delay = testModule("delay"), mono = testModule("mono");
+};
 
 } // namespace quor::cli::test
