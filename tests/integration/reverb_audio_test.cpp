@@ -3,6 +3,7 @@
 #include "tests/support/test_host.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <random>
@@ -14,7 +15,7 @@ namespace {
 constexpr VstInt32 kMix = 0, kDepth = 3, kAlgorithm = 13, kTailDensity = 14, kSize = 15, kDecay = 16,
                    kTailSpread = 20;
 using Settings = std::vector<std::pair<VstInt32, float>>;
-using Stereo = std::vector<float>[2];
+using Stereo = std::array<std::vector<float>, 2>;
 
 // `frames` of noise for the first `noiseFrames` (or an impulse), then
 // silence, processed in blocks of 512 as a host would.
@@ -92,8 +93,7 @@ TEST(ReverbPlugin, SampleRateChangeRebuildsAndClears) {
     fresh.start(48000.0f);
     run(moved, a, 48000, 0, true);
     run(fresh, b, 48000, 0, true);
-    EXPECT_EQ(a[0], b[0]);
-    EXPECT_EQ(a[1], b[1]);
+    EXPECT_EQ(a, b);
 }
 
 // Every parameter at either end of its range, the shortest possible tail
@@ -119,17 +119,17 @@ TEST(ReverbPlugin, ExtremesStayFiniteAndDecay) {
         const auto second = static_cast<std::size_t>(rate);
         Stereo io;
         run(host, io, 5 * second, second / 2);
-        const std::string what = "parameter " + std::to_string(settings[0].first) + " = " +
-                                 std::to_string(settings[0].second) + " at " + std::to_string(rate);
+        SCOPED_TRACE("parameter " + std::to_string(settings[0].first) + " = " +
+                     std::to_string(settings[0].second) + " at " + std::to_string(rate));
         for (const auto& channel : io)
-            ASSERT_TRUE(std::all_of(channel.begin(), channel.end(), [](float x) { return std::isfinite(x); }))
-                << what;
+            ASSERT_TRUE(
+                std::all_of(channel.begin(), channel.end(), [](float x) { return std::isfinite(x); }));
         const float early = peak(io, second / 2, 3 * second / 2), late = peak(io, 4 * second, 5 * second);
         EXPECT_TRUE(settings[0] == std::pair(kDecay, 1.0f) || late < 0.5f * early || late < 1e-6f)
-            << what << ": " << early << " then " << late;
+            << early << " then " << late;
         EXPECT_TRUE(settings[0] != std::pair(kDecay, 0.0f) ||
                     (early > 1e-3f && peak(io, 3 * second / 2, 2 * second) < 1e-6f))
-            << what << ": the tail goes on after " << early;
+            << "the tail goes on after " << early;
     }
 }
 
