@@ -177,7 +177,11 @@ int runDemo(const DemoOptions& o, std::ostream& out) {
     plugin->configure(kDemoRate, kDemoBlock);
     applySettings(*plugin, o.settings);
 
-    const std::filesystem::path target(o.output);
+    // The effect's file name (quor-<slug>.so) gives the default output name.
+    std::string slug = std::filesystem::path(plugin->path()).stem().string();
+    if (slug.rfind("quor-", 0) == 0) slug.erase(0, 5);
+    const std::string output = o.output.empty() ? "out/demo-" + slug + ".wav" : o.output;
+    const std::filesystem::path target(output);
     if (target.has_parent_path()) {
         std::error_code ec;
         std::filesystem::create_directories(target.parent_path(), ec);
@@ -197,7 +201,7 @@ int runDemo(const DemoOptions& o, std::ostream& out) {
     }
 
     const int outChannels = renderChannels(*plugin);
-    AudioWriter writer(o.output, format, outChannels, static_cast<int>(kDemoRate));
+    AudioWriter writer(output, format, outChannels, static_cast<int>(kDemoRate));
     MemorySource source(signal.left, signal.right);
     WriterSink sink(writer, outChannels, kDemoBlock);
     SignalStats inStats(2, kDemoRate, kDemoBlock);
@@ -215,7 +219,7 @@ int runDemo(const DemoOptions& o, std::ostream& out) {
 
     RenderSummary s;
     s.inputName = "built-in demo (drums and chords; dry copy in " + dryPath + ")";
-    s.outputName = o.output;
+    s.outputName = output;
     s.outputFormat = describeFormat(format);
     s.outputChannels = outChannels;
     s.sampleRate = kDemoRate;

@@ -61,7 +61,7 @@ int runBench(const BenchOptions& options, std::ostream& out);
 
 struct DemoOptions {
     PluginChoice plugin{"Reverb", ""};
-    std::string output = "out/demo-reverb.wav";
+    std::string output; // empty: out/demo-<effect>.wav
     std::vector<std::string> settings;
     bool progress = true;
 };

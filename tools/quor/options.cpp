@@ -156,9 +156,9 @@ int parseCommandLine(int argc, char** argv, CommandLine& line) {
         ->needs("--vs");
 
     DemoOptions& demo = line.demo;
-    auto* demoCommand = app.add_subcommand("demo", "render the built-in demo through the Reverb");
+    auto* demoCommand = app.add_subcommand("demo", "render the built-in demo through one of the effects");
     addPluginChoice(demoCommand, demo.plugin, "Reverb");
-    demoCommand->add_option("--out", demo.output, "output file")->capture_default_str();
+    demoCommand->add_option("--out", demo.output, "output file (default out/demo-<effect>.wav)");
     addSettings(demoCommand, demo.settings);
 
     // CLI11 would only say that a subcommand is missing.
