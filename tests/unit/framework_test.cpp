@@ -88,11 +88,11 @@ TEST(Display, ValuesLaddersAndIntegerPower) {
         fx.formatValue(index, text, 64);
         EXPECT_STREQ(text, expected) << index << " " << value;
     }
-    // Times ('t') and frequencies; 9.999 shows that the precision is chosen before rounding.
+    // Times ('t') and frequencies at each step; 9.999: the precision is chosen before rounding.
     const std::tuple<char, float, const char*> ladders[] = {
         {'t', 0.0f, "Off"},         {'t', -1.0f, "Off"},         {'t', 0.0005f, "500 us"},
         {'t', 0.25f, "250 ms"},     {'t', 2.0f, "2.00 s"},       {'f', 4.4f, "4.40 Hz"},
-        {'f', 20.0f, "20.0 Hz"},    {'f', 440.0f, "440 Hz"},     {'f', 999.5f, "1000 Hz"},
+        {'f', 10.0f, "10.0 Hz"},    {'f', 100.0f, "100 Hz"},     {'f', 999.5f, "1000 Hz"},
         {'f', 1000.0f, "1.00 kHz"}, {'f', 25000.0f, "25.0 kHz"}, {'f', 1234567.0f, "1.23 MHz"},
         {'f', 9.999f, "10.00 Hz"}};
     for (const auto& [kind, value, expected] : ladders) {
