@@ -93,29 +93,22 @@ void TestHost::setChunk(std::vector<std::uint8_t> bytes, bool preset) const {
 }
 
 void TestHost::processReplacing(std::vector<float>& left, std::vector<float>& right) const {
-    run(fx->processReplacing, left.data(), right.data(), left.data(), right.data(),
-        std::min(left.size(), right.size()));
-}
-
-void TestHost::processAccumulating(const std::vector<float>& inL, const std::vector<float>& inR,
-                                   std::vector<float>& outL, std::vector<float>& outR) const {
-    run(fx->process, inL.data(), inR.data(), outL.data(), outR.data(), std::min(inL.size(), inR.size()));
+    run(left.data(), right.data(), std::min(left.size(), right.size()));
 }
 
 void TestHost::processInBlocks(std::vector<float>& left, std::vector<float>& right, std::size_t block) const {
     const std::size_t frames = std::min(left.size(), right.size());
     for (std::size_t at = 0; at < frames; at += block)
-        run(fx->processReplacing, &left[at], &right[at], &left[at], &right[at], std::min(block, frames - at));
+        run(&left[at], &right[at], std::min(block, frames - at));
 }
 
-void TestHost::run(AEffectProcessProc call, const float* inL, const float* inR, float* outL, float* outR,
-                   std::size_t frames) const {
+void TestHost::run(float* left, float* right, std::size_t frames) const {
     std::vector<float> silence(frames, 0.0f);
-    std::vector<float*> in{const_cast<float*>(inL), const_cast<float*>(inR)};
+    std::vector<float*> in{left, right};
     while (static_cast<VstInt32>(in.size()) < fx->numInputs)
         in.push_back(silence.data());
-    float* out[2] = {outL, outR};
-    call(fx, in.data(), out, static_cast<VstInt32>(frames));
+    float* out[2] = {left, right};
+    fx->processReplacing(fx, in.data(), out, static_cast<VstInt32>(frames));
 }
 
 } // namespace quor::test

@@ -51,19 +51,16 @@ class TestHost {
     std::vector<std::uint8_t> chunk(bool preset = false) const;
     void setChunk(std::vector<std::uint8_t> bytes, bool preset = false) const;
 
-    // Stereo blocks, channels as separate vectors; side-chain inputs, when the
-    // plug-in has them, receive silence.
+    // Stereo blocks in place, channels as separate vectors; side-chain inputs,
+    // when the plug-in has them, receive silence.
     void processReplacing(std::vector<float>& left, std::vector<float>& right) const;
-    void processAccumulating(const std::vector<float>& inL, const std::vector<float>& inR,
-                             std::vector<float>& outL, std::vector<float>& outR) const;
     // In place, in blocks of `block` frames (the last one shorter), as a host streams a file.
     void processInBlocks(std::vector<float>& left, std::vector<float>& right, std::size_t block) const;
 
     void close();
 
   private:
-    void run(AEffectProcessProc call, const float* inL, const float* inR, float* outL, float* outR,
-             std::size_t frames) const;
+    void run(float* left, float* right, std::size_t frames) const; // in place
 
     void* module = nullptr;
     AEffect* fx = nullptr;
