@@ -85,7 +85,7 @@ std::vector<std::uint8_t> TestHost::chunk(bool preset) const {
     return std::vector<std::uint8_t>(bytes, bytes + size);
 }
 
-void TestHost::setChunk(std::vector<std::uint8_t> bytes, bool preset) const {
+void TestHost::setChunk(const std::vector<std::uint8_t>& bytes, bool preset) const {
     // A buffer of exactly the bytes' size, so that the address sanitizer reports any read past the end.
     std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[bytes.size()]);
     std::copy(bytes.begin(), bytes.end(), exact.get());

@@ -49,7 +49,7 @@ class TestHost {
     void resume() const { dispatch(effMainsChanged, 0, 1); }
 
     std::vector<std::uint8_t> chunk(bool preset = false) const;
-    void setChunk(std::vector<std::uint8_t> bytes, bool preset = false) const;
+    void setChunk(const std::vector<std::uint8_t>& bytes, bool preset = false) const;
 
     // Stereo blocks in place, channels as separate vectors; side-chain inputs,
     // when the plug-in has them, receive silence.
