@@ -260,8 +260,7 @@ TEST_P(Hardening, OddLifecycle) {
         for (int b = 0; b < 4; ++b)
             ASSERT_TRUE(plays(1024)) << "block " << b << " after an input of " << poison;
     }
-    host.suspend();
-    host.close();
+    host.suspend(); // and the host closes the instance
 }
 
 TEST_P(Hardening, EmptyBlocksAndMissingBuffers) {

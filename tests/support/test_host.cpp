@@ -51,13 +51,8 @@ TestHost::TestHost(const std::string& effectName, bool withCallback) {
 }
 
 TestHost::~TestHost() {
-    close();
-    if (module) dlclose(module);
-}
-
-void TestHost::close() {
     if (fx) fx->dispatcher(fx, effClose, 0, 0, nullptr, 0.0f);
-    fx = nullptr;
+    if (module) dlclose(module);
 }
 
 VstIntPtr TestHost::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) const {

@@ -57,8 +57,6 @@ class TestHost {
     // In place, in blocks of `block` frames (the last one shorter), as a host streams a file.
     void processInBlocks(std::vector<float>& left, std::vector<float>& right, std::size_t block) const;
 
-    void close();
-
   private:
     void run(float* left, float* right, std::size_t frames) const; // in place
 
