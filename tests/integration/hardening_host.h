@@ -80,11 +80,6 @@ inline const std::vector<float>& hostileValues() {
     return values;
 }
 
-inline std::vector<VstInt32> badIndexes(VstInt32 numParams) {
-    using L = std::numeric_limits<VstInt32>;
-    return {-1, numParams, numParams + 1, -numParams - 1, L::min(), L::max()};
-}
-
 // A setting at a corner of the parameter space: kind 0 all minima, 1 all
 // maxima, 2 alternating, any other a random mix of both edges and inner points.
 inline std::vector<float> corner(VstInt32 numParams, int kind, Noise& noise) {

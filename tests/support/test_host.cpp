@@ -31,13 +31,13 @@ std::string effectTestName(const ::testing::TestParamInfo<std::string>& info) {
     return name;
 }
 
-std::vector<std::string> builtEffects() {
+std::vector<std::string> builtEffects(std::size_t most) {
     static const char* const suite[] = {"Limiter",   "RC Filter", "Tremolo",   "Phaser",     "mDelay",
                                         "Rectifier", "Ringmod",   "Quantizer", "Clipper",    "Reverb",
                                         "Gate",      "Follower",  "Vocal",     "Compressor", "Multiplier"};
     std::vector<std::string> names;
     for (const char* name : suite)
-        if (access(pluginPath(name).c_str(), R_OK) == 0) names.emplace_back(name);
+        if (names.size() < most && access(pluginPath(name).c_str(), R_OK) == 0) names.emplace_back(name);
     return names;
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,8 @@ namespace quor::test {
 
 // Path of a built plug-in module, e.g. pluginPath("Reverb") -> <build>/plugins/quor-reverb.so.
 std::string pluginPath(const std::string& effectName);
-// Names of every effect that has a built plug-in, in the suite's order.
-std::vector<std::string> builtEffects();
+// Names of every effect that has a built plug-in, in the suite's order; the first `most` of them.
+std::vector<std::string> builtEffects(std::size_t most = SIZE_MAX);
 // A test name for an effect: "RC Filter" -> "RC_Filter".
 std::string effectTestName(const ::testing::TestParamInfo<std::string>& info);
 
