@@ -219,21 +219,6 @@ TEST_P(Hardening, OddLifecycle) {
     host.suspend(); // and the host closes the instance
 }
 
-// Null side-chain inputs, one at a time and all together, at several settings.
-TEST_P(Hardening, MissingSideChains) {
-    host.start(44100.0f);
-    for (int round = 0; round < 8 && fx->numInputs > 2; ++round) {
-        setAll(host, corner(fx->numParams, round, noise));
-        Block sideChained(fx, 777, noise);
-        std::vector<float*> inputs = pointers(sideChained.in), outputs = pointers(sideChained.out);
-        for (std::size_t c = 2; c < inputs.size(); ++c)
-            if (round >= 4 || (round & (1 << (c - 2)))) inputs[c] = nullptr;
-        fx->processReplacing(fx, inputs.data(), outputs.data(), 777);
-        fx->process(fx, inputs.data(), outputs.data(), 777);
-        ASSERT_TRUE(sideChained.finite()) << "round " << round;
-    }
-}
-
 // In place (one pointer array for both sides, or one per side) and
 // accumulating (onto the outputs, or into the input arrays, which replaces).
 TEST_P(Hardening, InPlaceAndAccumulatingMatchReplacing) {
