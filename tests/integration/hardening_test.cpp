@@ -217,8 +217,8 @@ TEST_P(Hardening, OddLifecycle) {
 // accumulating (onto the outputs, or into the input arrays, which replaces).
 TEST_P(Hardening, InPlaceAndAccumulatingMatchReplacing) {
     const std::vector<float> setting = corner(fx->numParams, 4, noise);
-    std::vector<std::unique_ptr<TestHost>> hosts; // the reference, one per mode, and the reference's twin
-    for (int m = 0; m < 6; ++m) {
+    std::vector<std::unique_ptr<TestHost>> hosts; // the reference and one per mode
+    for (int m = 0; m < 5; ++m) {
         hosts.emplace_back(new TestHost(GetParam()));
         hosts.back()->start(44100.0f);
         setAll(*hosts.back(), setting);
@@ -226,10 +226,7 @@ TEST_P(Hardening, InPlaceAndAccumulatingMatchReplacing) {
     for (int frames : {1, 301, 302, 303, 304, 305}) {
         Block reference(fx, frames, noise, 0.8f);
         const Block input = reference;
-        Block twin = input;
         reference.run(hosts[0]->effect()->processReplacing, hosts[0]->effect());
-        twin.run(hosts[5]->effect()->processReplacing, hosts[5]->effect());
-        if (twin.out != reference.out) GTEST_SKIP() << "output depends on a shared random source";
         for (int m = 1; m < 5; ++m) {
             SCOPED_TRACE(std::to_string(frames) + " frames, mode " + std::to_string(m));
             AEffect* e = hosts[static_cast<std::size_t>(m)]->effect();
