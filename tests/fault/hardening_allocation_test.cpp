@@ -102,8 +102,7 @@ TEST(AllocationFailure, NeverEscapesAndTheInstanceRecovers) {
                 instance.reset(create());
                 hostSession(instance->effectRecord(), audio);
             } catch (...) {
-                // Creation itself may fail; nothing after it may throw.
-                allocationsBeforeFailure = -1;
+                // Creation may fail; the failing allocation has disarmed the next ones.
                 ASSERT_FALSE(instance) << "an exception crossed the plug-in interface";
             }
             allocationsBeforeFailure = -1;
