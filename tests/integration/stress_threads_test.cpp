@@ -91,12 +91,9 @@ TEST_P(StressThreads, HostThreadsAgainstTheAudioThread) {
     EXPECT_EQ(badReadback.load(), 0);
     EXPECT_GT(blocks.load(), 0);
 
-    // The state left behind is whole.
-    TestHost quiet(GetParam());
+    // The state left behind is whole: a saved state restores exactly.
     host.setChunk(chunks.back());
-    quiet.setChunk(chunks.back());
-    EXPECT_EQ(host.chunk(), quiet.chunk());
-    EXPECT_EQ(allParams(host), allParams(quiet));
+    EXPECT_EQ(host.chunk(), chunks.back());
     host.suspend();
     host.resume();
     for (int b = 0; b < 8; ++b)
