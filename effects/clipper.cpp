@@ -4,7 +4,6 @@
 // so the dry part passes them too.
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
-#include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "effects/stereo_shaper.h"
 #include "framework/effect.h"

@@ -4,7 +4,6 @@
 // twofold oversampling runs the rectifier between the half-band filters.
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
-#include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "effects/stereo_shaper.h"
 #include "framework/effect.h"
