@@ -31,19 +31,11 @@ KeyedMultimodeFilter::KeyedMultimodeFilter() : Effect("mmFilter", kFilterParams,
     reset();
 }
 
-void KeyedMultimodeFilter::setMode(std::int64_t m) {
-    vowelMode = m == kVowelMode;
-    if (m != currentMode) {
-        currentMode = m;
-        block.resonance = -1.0f; // refreshed by the next updateControl
-    }
-}
-
 void KeyedMultimodeFilter::updateControl(std::int32_t) {
     block.rateHz = sampleRate;
     block.position = values[kCutoff];
     block.key = values[kKey];
-    if (values[kResonance] != block.resonance) block.resonance = values[kResonance];
+    block.resonance = values[kResonance];
 }
 
 void KeyedMultimodeFilter::reset() {
