@@ -6,6 +6,7 @@
 #include "dsp/keyed_multimode_filter.h"
 #include "dsp/param_smoother.h"
 #include "effects/effects.h"
+#include "effects/pass_through.h"
 #include "framework/effect.h"
 
 #include <algorithm>
@@ -72,14 +73,12 @@ class Vocal final : public HostedEffect {
 
     // Audio thread.
     void process(AudioBuffers& buffers, bool replacing) override {
-        float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
-        float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
         if (!validRate(sampleRate)) {
-            for (std::int32_t c = 0; c < 2; ++c)
-                for (std::int32_t i = 0; i < buffers.frames; ++i)
-                    out[c][i] = replacing ? in[c][i] : out[c][i] + in[c][i];
+            passThrough(buffers, replacing);
             return;
         }
+        float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
+        float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
         for (std::int32_t n = buffers.frames; n > 0;) {
             const std::int32_t frames = std::min(n, filter.controlDivisor);
             hand(keyTarget, KeyedMultimodeFilter::kKey);
