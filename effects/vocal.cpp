@@ -81,9 +81,10 @@ class Vocal final : public HostedEffect {
         float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
         for (std::int32_t n = buffers.frames; n > 0;) {
             const std::int32_t frames = std::min(n, filter.controlDivisor);
-            hand(keyTarget, KeyedMultimodeFilter::kKey);
-            hand(phonemeTarget, KeyedMultimodeFilter::kCutoff);
-            hand(resonanceTarget, KeyedMultimodeFilter::kResonance);
+            // The filter takes its values at updateControl.
+            filter.values[KeyedMultimodeFilter::kKey] = keyTarget;
+            filter.values[KeyedMultimodeFilter::kCutoff] = phonemeTarget;
+            filter.values[KeyedMultimodeFilter::kResonance] = resonanceTarget;
             filter.updateControl(0);
             AudioBuffers piece{in, out, frames, buffers.reserved};
             filter.process(piece, replacing);
@@ -98,12 +99,6 @@ class Vocal final : public HostedEffect {
     }
 
   private:
-    void hand(float target, std::int32_t index) {
-        if (target == filter.values[index]) return;
-        filter.values[index] = target;
-        filter.parameterChanged(index);
-    }
-
     ParamSmoother smoother;
     float phonemeTarget = 0.0f;
     float keyTarget = 0.0f;
