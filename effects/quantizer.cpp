@@ -161,7 +161,7 @@ struct ResidualByPosition {
         const BlepTable& table = BlepTable::minblep();
         for (std::int32_t j = 0; j < kPositions; ++j)
             for (std::int32_t k = 0; k < kTaps; ++k) {
-                const float* d = table.data + j + k * table.stride;
+                const float* d = table.data + j + k * BlepTable::kOversampling;
                 entry[j][k] = d[0];
                 slope[j][k] = d[1] - d[0];
             }
