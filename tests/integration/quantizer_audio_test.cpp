@@ -28,7 +28,7 @@ struct QuantizerModel : model::Effect {
     }
     void reset() override {
         for (std::uint32_t c = 0; c < 2; ++c)
-            channels[c] = {0.0f, 0.5f / levels, {}, {}, 0, 0, c + 1};
+            channels[c] = {0.0f, 0.5f / levels, {}, {}, 0, c + 1};
     }
     void process(const float* const* in, float* const* out, int frames, bool replacing) override {
         const bool zero = values[4] > 0.5f;
@@ -63,20 +63,14 @@ struct QuantizerModel : model::Effect {
                         const float w = xt - static_cast<float>(j);
                         for (int k = 0; k < 16; ++k) {
                             const float* r = kResidual + j + 16 * k;
-                            ch.ring[(ch.index + k) % 32] += (r[0] + (r[1] - r[0]) * w) * jump;
+                            ch.ring[(ch.index + k) % 16] += (r[0] + (r[1] - r[0]) * w) * jump;
                         }
-                        ch.pending = std::max(ch.pending, 16);
                     }
                     ch.held = v;
                 }
-                float correction = 0.0f; // nothing once the residual has run out
-                if (ch.pending > 0) {
-                    --ch.pending;
-                    correction = ch.ring[ch.index];
-                    ch.ring[ch.index] = 0.0f;
-                    ch.index = (ch.index + 1) % 32;
-                }
-                const float y = ch.held + correction;
+                const float y = ch.held + ch.ring[ch.index]; // 0 once the residual has run out
+                ch.ring[ch.index] = 0.0f;
+                ch.index = (ch.index + 1) % 16;
                 out[c][i] = replacing ? y : out[c][i] + y;
                 clock.step(rate);
             }
@@ -85,8 +79,8 @@ struct QuantizerModel : model::Effect {
     }
 
     struct Channel {
-        float phase, held, ring[32], h[4];
-        int index, pending;
+        float phase, held, ring[16], h[4];
+        int index;
         std::uint32_t noise;
     };
     float fs, levels = 0.0f, jitter = 0.0f, dither = 0.0f;
