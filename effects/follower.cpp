@@ -45,7 +45,6 @@ const ParamInfo kFollowerParams[kFollowerParamCount] = {
 
 constexpr std::int32_t kControlSamples = 16; // samples per cut-off update
 constexpr float kKeytrackHz = 1000.0f;
-constexpr float kPi = 3.14159274f;
 constexpr float kSilentLevel = 1e-10f; // an envelope below this is 0
 
 float attackSeconds(float p) {
@@ -72,7 +71,7 @@ class Follower final : public HostedEffect {
 
     // Audio thread.
     void reset() override {
-        keyHighpass[0] = keyHighpass[1] = 0.0f;
+        keyState[0] = keyState[1] = 0.0f;
         filter.reset();
         detector.reset();
     }
@@ -80,9 +79,7 @@ class Follower final : public HostedEffect {
     void sampleRateChanged() override {
         detector.setRate(sampleRate);
         filter.setSampleRate(sampleRate);
-        keyG = prewarpPolynomial((kPi * kKeytrackHz) / sampleRate);
-        keyA = 1.0f / (keyG + 1.0f);
-        keyB = 1.0f - keyA * keyG;
+        keyHighpass = OnePole::at(kKeytrackHz, sampleRate);
     }
 
     void controlRateChanged() override { filter.setControlDivisor(kControlSamples); }
@@ -177,19 +174,12 @@ class Follower final : public HostedEffect {
   private:
     // Channel c's envelope over one piece of its detector signal.
     void measure(std::int32_t c, const float* x, std::int32_t n) {
-        float s = keyHighpass[c];
+        float s = keyState[c];
         for (std::int32_t i = 0; i < n; ++i) {
-            float v = x[i];
-            if (keytrack) { // a one-pole high-pass at 1 kHz, trapezoidal
-                const float h = keyB * v - keyA * s;
-                const float lp = (v * keyG + s) * keyA;
-                s = (v - lp) * keyG + lp;
-                v = h;
-            }
-            detector.step(c, v);
+            detector.step(c, keytrack ? keyHighpass.step<true>(x[i], s) : x[i]);
             if (detector.level[c] < kSilentLevel) detector.level[c] = 0.0f;
         }
-        keyHighpass[c] = s;
+        keyState[c] = s;
     }
 
     float depthScale = 1.0f; // 2^Scale, doubled by Keytrack
@@ -197,10 +187,8 @@ class Follower final : public HostedEffect {
     bool sideChain = false;
     EnvelopeFollower detector;
     MultimodeFilter filter;
-    float keyHighpass[2] = {}; // per detector channel
-    float keyG = 0.0f;         // high-pass coefficients: g, 1 / (1 + g), 1 - g / (1 + g)
-    float keyA = 0.0f;
-    float keyB = 0.0f;
+    OnePole keyHighpass{};  // the detector's high-pass at 1 kHz
+    float keyState[2] = {}; // its state per detector channel
 };
 
 } // namespace
