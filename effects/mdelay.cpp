@@ -132,10 +132,11 @@ void MDelay::parameterChanged(std::int32_t index) {
         smoother.setTarget(&wetGain, mix.wet);
         break;
     }
-    case kMDelayRate:
-        rateHz = std::pow(v, 3.0f) * 29.95f + 0.05f;
+    case kMDelayRate: {
+        const float rateHz = std::pow(v, 3.0f) * 29.95f + 0.05f;
         if (rateKnown) smoother.setTarget(&lfoIncrement, 1.0f / std::max(sampleRate / rateHz, 1.0f));
         break;
+    }
     case kMDelayDepth:
         smoother.setTarget(&depth, static_cast<float>(bufferSize) * (std::pow(v, 4.0f) * 0.5f));
         break;
