@@ -41,7 +41,6 @@ const ParamInfo kCompressorParams[kCompressorParamCount] = {
 };
 
 constexpr float kThresholdGlideSeconds = 0.2f;
-constexpr std::int32_t kSmoothedQuantities = 9;
 constexpr std::int32_t kChunkFrames = 64; // frames whose threshold trajectory is computed at once
 
 float cube(float p) {
@@ -98,9 +97,7 @@ template <bool ModeB> inline float nextGain(float g, float x, float k, float att
 
 class Compressor final : public HostedEffect {
   public:
-    Compressor()
-        : HostedEffect("Compressor", kCompressorParams, kCompressorParamCount),
-          smoother(kSmoothedQuantities) {
+    Compressor() : HostedEffect("Compressor", kCompressorParams, kCompressorParamCount), smoother(1) {
         numInputs = 4;
     }
 
@@ -245,7 +242,7 @@ class Compressor final : public HostedEffect {
     float wet = 0.0f;
     float dry = 0.0f;
     float gain[2] = {1.0f, 1.0f};
-    ParamSmoother smoother;
+    ParamSmoother smoother; // glides compressionFactor alone
 };
 
 } // namespace

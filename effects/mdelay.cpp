@@ -35,7 +35,7 @@ const ParamGroup kMDelayGroups[] = {
 const char* const kRoutingNames[3] = {"Normal", "Cross", "Ping-pong"};
 
 constexpr float kGlideSeconds = 0.5f;
-constexpr std::int32_t kSmootherCapacity = 12;
+constexpr std::int32_t kSmootherCapacity = 9; // the gliding members, dryGain to lfoWidth
 constexpr std::int32_t kMinLineSize = 65536;
 constexpr std::int32_t kMaxLineSize = 2097152;
 

@@ -65,7 +65,7 @@ float normalised(float hz, float sampleRate) {
 
 class Phaser final : public HostedEffect {
   public:
-    Phaser() : HostedEffect("Phaser", kPhaserParams, kPhaserParamCount), slowSmoother(8), fastSmoother(1) {}
+    Phaser() : HostedEffect("Phaser", kPhaserParams, kPhaserParamCount), slowSmoother(3), fastSmoother(1) {}
 
     void clear() override {}
 

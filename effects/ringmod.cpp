@@ -74,7 +74,7 @@ inline float stepped(float p, float increment) {
 
 class Ringmod final : public HostedEffect {
   public:
-    Ringmod() : HostedEffect("Ringmod", kRingmodParams, kRingmodParamCount), smoother(5) { numInputs = 4; }
+    Ringmod() : HostedEffect("Ringmod", kRingmodParams, kRingmodParamCount), smoother(2) { numInputs = 4; }
 
     void clear() override { depth = increment = 0.0f; }
 
