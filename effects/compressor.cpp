@@ -6,6 +6,7 @@
 // over 200 ms.
 #include "dsp/param_smoother.h"
 #include "effects/effects.h"
+#include "effects/side_chain.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 
@@ -154,10 +155,8 @@ class Compressor final : public HostedEffect {
     // Audio thread.
     void process(AudioBuffers& buffers, bool replacing) override {
         if (buffers.frames <= 0) return;
-        const bool sideChain = values[kSideChain] > 0.0f;
         const float* detector[2];
-        for (std::int32_t c = 0; c < 2; ++c)
-            detector[c] = sideChain && buffers.inputs[c + 2] ? buffers.inputs[c + 2] : buffers.inputs[c];
+        selectDetector(buffers, values[kSideChain] > 0.0f, detector);
         const bool linked = values[kStereoLink] > 0.0f;
         if (values[kMode] > 0.0f)
             linked ? run<true, true>(buffers, detector, replacing)

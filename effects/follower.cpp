@@ -9,6 +9,7 @@
 #include "dsp/tone_filter_pair.h"
 #include "effects/effects.h"
 #include "effects/pass_through.h"
+#include "effects/side_chain.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 #include "framework/numeric.h"
@@ -149,8 +150,7 @@ class Follower final : public HostedEffect {
         const float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
         float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
         const float* source[2];
-        for (std::int32_t c = 0; c < 2; ++c)
-            source[c] = sideChain && buffers.inputs[c + 2] ? buffers.inputs[c + 2] : in[c];
+        selectDetector(buffers, sideChain, source);
         const float base = values[kCutoff];
         const float depth = values[kDepth];
         for (std::int32_t start = 0; start < buffers.frames; start += pieceSamples) {
