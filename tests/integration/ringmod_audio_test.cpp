@@ -5,19 +5,6 @@
 namespace quor::test {
 namespace {
 
-struct Shape {
-    float k, m;
-    float operator()(float u) const {
-        float w = u / (std::fabs(u) + k) * (k + 1.0f);
-        w = (u - w) * m + w;
-        return w / (std::fabs(w) + k) * (k + 1.0f);
-    }
-};
-Shape shapeFor(float timbre) {
-    return {timbre / (std::fabs(timbre) + 0.03f) * -1.03f * 4.99f + 5.0f,
-            timbre <= 0.1f ? 1.0f - 10.0f * timbre : 0.0f};
-}
-
 struct RingmodModel : model::Effect {
     explicit RingmodModel(float rate) : fs(rate), clock(0.2f, rate) {
         values = {0.3f, 1.0f, 0.0f, 0.0f, 0.0f};
@@ -29,7 +16,8 @@ struct RingmodModel : model::Effect {
         const float v = values[static_cast<std::size_t>(index)], f = std::pow(v, 3.0f) * 15999.0f + 1.0f;
         if (index == 0) clock.set(increment, std::clamp((f + f) / (fs + fs), 0.0f, 1.0f));
         if (index == 1) clock.set(depth, v);
-        if (index == 3) shape = shapeFor(v);
+        if (index == 3)
+            k = v / (std::fabs(v) + 0.03f) * -1.03f * 4.99f + 5.0f, m = v <= 0.1f ? 1.0f - 10.0f * v : 0.0f;
     }
     void process(const float* const* in, float* const* out, int frames, bool replacing) override {
         const model::Glide glides[2] = {increment, depth}; // each channel replays them
@@ -42,7 +30,12 @@ struct RingmodModel : model::Effect {
                 p = 2.0f * (x - std::floor(x) - 0.5f);
             }
             const float* side = values[4] > 0.5f ? in[2 + c] : nullptr; // none: the oscillator
-            const auto gain = [&](float s) { return (shape(s) - 1.0f) * depth.value + 1.0f; };
+            // Two soft clips, the first blended in by m.
+            const auto gain = [&](float s) {
+                float w = s / (std::fabs(s) + k) * (k + 1.0f);
+                w = (s - w) * m + w;
+                return (w / (std::fabs(w) + k) * (k + 1.0f) - 1.0f) * depth.value + 1.0f;
+            };
             const auto osc = [](float q) {
                 float t = q * 0.5f;
                 t = (8.0f - std::fabs(t) * 16.0f) * t;
@@ -77,10 +70,9 @@ struct RingmodModel : model::Effect {
         }
     }
 
-    float fs, phase = 0.0f;
+    float fs, phase = 0.0f, k = 0.0f, m = 0.0f;
     model::GlideClock clock;
     model::Glide increment, depth;
-    Shape shape{};
     model::Halfband os[2], sideUp[2];
 };
 
