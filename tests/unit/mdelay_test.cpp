@@ -14,7 +14,7 @@
 namespace quor {
 namespace {
 
-TEST(MDelayLines, SizeFollowsTheRate) {
+TEST(MDelayLines, SizeFollowsTheRateAndResetClearsEverySlotWritten) {
     const struct {
         float rate;
         std::int32_t size;
@@ -31,13 +31,8 @@ TEST(MDelayLines, SizeFollowsTheRate) {
     EXPECT_EQ(fx.prepareDeferred({fx.values, fx.paramCount, 48000.0f}), nullptr) << "the same size is kept";
     test::startAt(fx, 96000.0f);
     EXPECT_EQ(fx.lineSize(), 262144);
-}
 
-TEST(MDelayLines, ResetClearsEverySlotWritten) {
-    MDelay fx;
-    fx.applyDefaults();
-    fx.values[kMDelayFeedback] = 1.0f;
-    fx.parameterChanged(kMDelayFeedback);
+    test::setValue(fx, kMDelayFeedback, 1.0f);
     test::startAt(fx, 48000.0f);
     EXPECT_FALSE(fx.resetClearsLargeBuffers());
     const auto silent = [&] {
