@@ -9,6 +9,12 @@ namespace {
 const int kStages[8] = {2, 4, 6, 8, 12, 16, 24, 128};
 const float kRatio = std::pow(2.0f, 1.0f / 12.0f);
 
+// The Phaser's and mDelay's oscillator: a triangle bent by the shape s.
+float shapedTriangle(float p, float s) {
+    const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f;
+    return (1.0f + s - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
+}
+
 struct PhaserModel : model::Effect {
     explicit PhaserModel(float rate) : rate(rate), slow(0.2f, rate), fast(0.01f, rate) {
         values = {0.15f, 0.5f, 0.5f, 0.35f, 0.65f, 0.7f, 4.0f, 0.5f};
@@ -36,10 +42,8 @@ struct PhaserModel : model::Effect {
             if (c == 1 && (p = begin + width) > 1.0f) p = p - 1.0f;
             lowNorm = start[0], range = start[1], dry = start[2], wet = start[3];
             for (int i = 0; i < frames; ++i) {
-                const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f;
-                const float lfo = (1.0f + s - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
-                const double w = std::exp(double{2.3025851f} * range.value * lfo) * lowNorm.value *
-                                 (double{3.1415927f} * double{1.2f});
+                const double w = std::exp(double{2.3025851f} * range.value * shapedTriangle(p, s)) *
+                                 lowNorm.value * (double{3.1415927f} * double{1.2f});
                 const double w2 = w * w, g = ((double{0.2033f} * w2 + double{0.31755f}) * w2 + 1.0) * w;
                 const auto a = static_cast<float>(
                     std::clamp((1.0 - g) / (g + 1.0), -double{0.99999f}, double{0.99999f}));
@@ -132,10 +136,6 @@ struct MDelayModel : model::Effect {
         }
     }
 
-    float lfo(float p) const {
-        const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f, s = shape.value;
-        return (s + 1.0f - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
-    }
     // A raised-cosine blend of two neighbouring slots, in double.
     float read(int c) const {
         const auto& l = line[c];
@@ -148,8 +148,8 @@ struct MDelayModel : model::Effect {
     void step(const float* x, float* y) {
         float right = phase + width.value;
         right = right - std::floor(right);
-        const float t[2] = {depth.value * lfo(phase) + delay[0].value,
-                            lfo(right) * depth.value + delay[1].value};
+        const float t[2] = {depth.value * shapedTriangle(phase, shape.value) + delay[0].value,
+                            shapedTriangle(right, shape.value) * depth.value + delay[1].value};
         for (int c = 0; c < 2; ++c) {
             const int i = static_cast<int>(t[c]);
             const float wrapped = static_cast<float>(i % size) + (t[c] - static_cast<float>(i));
