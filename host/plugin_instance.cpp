@@ -131,7 +131,7 @@ void PluginInstance::process(float** inputs, float** outputs, VstInt32 frames, b
     }
     if (refreshLatency(controller->latency())) {
         // The host may call back into us from its handler: let control calls in meanwhile.
-        controller->pauseBlock();
+        controller->endBlock();
         notifyIoChanged();
         if (!controller->resumeBlock()) return skip();
     }
