@@ -52,7 +52,7 @@ EffectController::EffectController(std::unique_ptr<HostedEffect> effect,
       pendingWords((count + 63) / 64), stored(new std::atomic<float>[static_cast<std::size_t>(count) + 1]),
       pendingForEffect(new std::atomic<std::uint64_t>[static_cast<std::size_t>(pendingWords) + 1]),
       pendingForDisplay(new std::atomic<std::uint64_t>[static_cast<std::size_t>(pendingWords) + 1]),
-      queue(kQueueCapacity), snapshot(static_cast<std::size_t>(count)) {
+      queue(kQueueCapacity) {
     for (std::int32_t i = 0; i < count; ++i)
         stored[i].store(fx->values[i], std::memory_order_relaxed);
     for (std::int32_t w = 0; w <= pendingWords; ++w) {
@@ -232,10 +232,8 @@ void EffectController::convertChunk(const std::uint8_t* parsRecord) {
 }
 
 std::unique_ptr<DeferredPackage> EffectController::prepare(float rate) {
-    for (std::int32_t i = 0; i < count; ++i)
-        snapshot[static_cast<std::size_t>(i)] = stored[i].load(std::memory_order_acquire);
     try {
-        return fx->prepareDeferred(DeferredRequest{snapshot.data(), count, rate});
+        return fx->prepareDeferred(DeferredRequest{rate});
     } catch (const std::bad_alloc&) {
         // The effect keeps its storage; the next request tries again.
         return nullptr;

@@ -34,7 +34,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace quor {
 
@@ -111,9 +110,9 @@ class EffectController final : private DeferredWorkSignal {
     // the worker does instead; skip the block.
     bool runPendingReset();
     std::int32_t latency() const { return fx->latency; }
+    // Lets control threads in: at the end of the block, or while the adapter
+    // calls the host in its middle (resumeBlock then takes the effect back).
     void endBlock() { holder.store(kFree, std::memory_order_release); }
-    // Lets a control thread in (the adapter calls the host in between).
-    void pauseBlock() { endBlock(); }
     bool resumeBlock();
 
   private:
@@ -151,7 +150,6 @@ class EffectController final : private DeferredWorkSignal {
     // Deferred work. deferredMutex orders preparations and control-side
     // installs (control threads and the worker; never the audio thread).
     std::mutex deferredMutex;
-    std::vector<float> snapshot;                         // deferredMutex
     bool packageInFlight = false;                        // deferredMutex: readyPackage not yet given back
     std::atomic<float> effectRate{0.0f};                 // the rate preparations are made for
     std::atomic<DeferredPackage*> readyPackage{nullptr}; // worker -> audio thread

@@ -131,7 +131,7 @@ void PluginInstance::process(float** inputs, float** outputs, VstInt32 frames, b
     }
     if (refreshLatency(controller->latency())) {
         // The host may call back into us from its handler: let control calls in meanwhile.
-        controller->pauseBlock();
+        controller->endBlock();
         notifyIoChanged();
         if (!controller->resumeBlock()) return skip();
     }
@@ -159,7 +159,6 @@ void PluginInstance::mainsChanged(bool wasOn) {
 }
 
 float PluginInstance::naturalValue(VstInt32 index, float normalised) const {
-    if (std::isnan(normalised)) return normalised;
     normalised = std::clamp(normalised, 0.0f, 1.0f);
     const ParamInfo& row = effect->params[index];
     return row.min + (row.max - row.min) * normalised;

@@ -80,7 +80,7 @@ TEST(MDelayLines, SizeFollowsTheRateAndResetClearsEverySlotWritten) {
     EXPECT_EQ(fx.lineSize(), 0);
     test::startAt(fx, 44100.0f);
     EXPECT_EQ(fx.lineSize(), 131072);
-    EXPECT_EQ(fx.prepareDeferred({fx.values, fx.paramCount, 48000.0f}), nullptr) << "the same size is kept";
+    EXPECT_EQ(fx.prepareDeferred({48000.0f}), nullptr) << "the same size is kept";
     test::startAt(fx, 96000.0f);
     EXPECT_EQ(fx.lineSize(), 262144);
 
