@@ -37,11 +37,15 @@
 
 namespace quor {
 
+struct EffectFactory;
+
 class EffectController final : private DeferredWorkSignal {
   public:
     // Both effects come from the same factory with their defaults applied;
     // `displayCopy` is used for nothing but display texts and version words.
     EffectController(std::unique_ptr<HostedEffect> effect, std::unique_ptr<HostedEffect> displayCopy);
+    // Both effects made by `factory`, their defaults applied; null when it makes none.
+    static std::unique_ptr<EffectController> create(const EffectFactory& factory);
     ~EffectController() override;
     EffectController(const EffectController&) = delete;
     EffectController& operator=(const EffectController&) = delete;
