@@ -264,8 +264,8 @@ DeferredPackage* EffectController::takeReady() {
     return ready;
 }
 
-float EffectController::supportedRate(float hostRate) {
-    return std::clamp(hostRate, kMinEffectRate, kMaxEffectRate);
+float EffectController::supportedRate(double hostRate) {
+    return static_cast<float>(std::clamp<double>(hostRate, kMinEffectRate, kMaxEffectRate));
 }
 
 void EffectController::changeSampleRate(float rate) {

@@ -94,7 +94,7 @@ class EffectController final : private DeferredWorkSignal {
     // The effects are built for rates in this band. A host rate outside it is
     // run at the nearest edge, which keeps every filter stable and every
     // buffer allocation bounded.
-    static float supportedRate(float hostRate);
+    static float supportedRate(double hostRate);
     // Prepares the storage the new rate needs, then holds the effect to
     // install it, run setSampleRate and reset.
     void changeSampleRate(float rate);

@@ -18,9 +18,7 @@ Lv2Plugin::Lv2Plugin(std::unique_ptr<EffectController> effectController, double 
         controller->setWorkMode(EffectController::WorkMode::scheduler, this);
     else
         controller->setWorkMode(EffectController::WorkMode::inline_);
-    constexpr double kBeyondAnyRate = 1e9; // keeps the conversion to float defined
-    controller->changeSampleRate(
-        EffectController::supportedRate(static_cast<float>(std::min(hostRate, kBeyondAnyRate))));
+    controller->changeSampleRate(EffectController::supportedRate(hostRate));
 }
 
 void Lv2Plugin::connectPort(std::uint32_t port, void* data) {
