@@ -140,11 +140,13 @@ TEST_F(QuorChain, JsonCarriesTheFiguresOfTheTables) {
     EXPECT_EQ(file["latency"]["samples"], 4461);
     EXPECT_EQ(file["tail"]["seconds"], 0.2);
     EXPECT_GT(file["processing"]["seconds"].get<double>(), 0.0);
-    for (const char* text : {"latency 51 samples (1.06 ms)", "latency 4410 samples (91.88 ms)",
-                             "latency    4461 samples (92.94 ms), compensated", "tail       0.200 s"})
+    for (const char* text :
+         {"latency 51 samples (1.06 ms)", "latency 4410 samples (91.88 ms)",
+          "latency    4461 samples (92.94 ms), compensated", "tail       0.200 s", "x real time\n"})
         EXPECT_CONTAINS(table, text);
 
-    // info: the parameters as the table lists them; four inputs with a side-chain.
+    // info: the parameters as the table lists them; four inputs with a side-chain, from a
+    // plug-in that exports only the legacy entry point.
     const std::string infoTable = test::runQuor({"info", "--plugin", tremolo}).out;
     const nlohmann::json info =
         nlohmann::json::parse(test::runQuor({"info", "--plugin", tremolo, "--json"}).out);
@@ -156,7 +158,8 @@ TEST_F(QuorChain, JsonCarriesTheFiguresOfTheTables) {
         EXPECT_CONTAINS(infoTable, line);
     }
     const nlohmann::json side =
-        nlohmann::json::parse(test::runQuor({"info", "--plugin", delay, "--json"}).out);
+        nlohmann::json::parse(test::runQuor({"info", "--plugin", test::testModule("legacy"), "--json"}).out);
+    EXPECT_EQ(side["name"], "Test Delay");
     EXPECT_EQ(side["inputs"], 4);
     EXPECT_EQ(side["sidechain_inputs"], 2);
     EXPECT_EQ(side["parameters"][1]["name"], "Side Mix");
