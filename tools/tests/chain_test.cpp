@@ -38,11 +38,6 @@ TEST_F(QuorChain, EqualsItsStagesRenderedOneByOneThroughFloatFiles) {
         std::string note;
     } cases[] = {
         {"in.wav",
-         {{"--plugin", tremolo, "--set", "rate=0.3", "--set", "width=1"},
-          {"--plugin", reverb, "--set", "mix=0.4"}},
-         "0.2",
-         ""},
-        {"in.wav",
          {{"--plugin", delay, "--set", kDelay51},
           {"--plugin", delay, "--set", kDelay4410, "--set", "Side Mix=1", "--sidechain", f("short.wav")}},
          "0",
@@ -53,8 +48,10 @@ TEST_F(QuorChain, EqualsItsStagesRenderedOneByOneThroughFloatFiles) {
          "0",
          side + f("in.wav") + " has 20000 frames, the input 15000; cut to the input's length\n"},
         {"in.wav",
-         {{"--plugin", tremolo}, {"--plugin", mono}, {"--plugin", reverb}},
-         "0.1",
+         {{"--plugin", tremolo, "--set", "rate=0.3", "--set", "width=1"},
+          {"--plugin", mono},
+          {"--plugin", reverb, "--set", "mix=0.4"}},
+         "0.2",
          ""}, // stereo, mono, stereo
     };
     for (const auto& [input, stages, tail, note] : cases) {
