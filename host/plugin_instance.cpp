@@ -155,7 +155,6 @@ void PluginInstance::mainsChanged(bool wasOn) {
 }
 
 float PluginInstance::naturalValue(VstInt32 index, float normalised) const {
-    if (std::isnan(normalised)) return normalised;
     normalised = std::clamp(normalised, 0.0f, 1.0f);
     const ParamInfo& row = effect->params[index];
     return row.min + (row.max - row.min) * normalised;
