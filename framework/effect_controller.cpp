@@ -1,5 +1,7 @@
 #include "framework/effect_controller.h"
 
+#include "framework/registry.h"
+
 #include <pthread.h>
 
 #include <algorithm>
@@ -60,6 +62,15 @@ EffectController::EffectController(std::unique_ptr<HostedEffect> effect,
         pendingForDisplay[w].store(0, std::memory_order_relaxed);
     }
     fx->deferredSignal = this;
+}
+
+std::unique_ptr<EffectController> EffectController::create(const EffectFactory& factory) {
+    std::unique_ptr<HostedEffect> processing(factory.create());
+    std::unique_ptr<HostedEffect> display(factory.create());
+    if (!processing || !display) return nullptr;
+    processing->applyDefaults();
+    display->applyDefaults();
+    return std::make_unique<EffectController>(std::move(processing), std::move(display));
 }
 
 EffectController::~EffectController() {
@@ -253,8 +264,8 @@ DeferredPackage* EffectController::takeReady() {
     return ready;
 }
 
-float EffectController::supportedRate(float hostRate) {
-    return std::clamp(hostRate, kMinEffectRate, kMaxEffectRate);
+float EffectController::supportedRate(double hostRate) {
+    return static_cast<float>(std::clamp<double>(hostRate, kMinEffectRate, kMaxEffectRate));
 }
 
 void EffectController::changeSampleRate(float rate) {

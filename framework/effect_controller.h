@@ -37,11 +37,15 @@
 
 namespace quor {
 
+struct EffectFactory;
+
 class EffectController final : private DeferredWorkSignal {
   public:
     // Both effects come from the same factory with their defaults applied;
     // `displayCopy` is used for nothing but display texts and version words.
     EffectController(std::unique_ptr<HostedEffect> effect, std::unique_ptr<HostedEffect> displayCopy);
+    // Both effects made by `factory`, their defaults applied; null when it makes none.
+    static std::unique_ptr<EffectController> create(const EffectFactory& factory);
     ~EffectController() override;
     EffectController(const EffectController&) = delete;
     EffectController& operator=(const EffectController&) = delete;
@@ -90,7 +94,7 @@ class EffectController final : private DeferredWorkSignal {
     // The effects are built for rates in this band. A host rate outside it is
     // run at the nearest edge, which keeps every filter stable and every
     // buffer allocation bounded.
-    static float supportedRate(float hostRate);
+    static float supportedRate(double hostRate);
     // Prepares the storage the new rate needs, then holds the effect to
     // install it, run setSampleRate and reset.
     void changeSampleRate(float rate);

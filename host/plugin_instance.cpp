@@ -73,15 +73,11 @@ PluginInstance::PluginInstance(audioMasterCallback host, const char* effectName,
         const EffectFactory* lastFactory = registry.last();
         effectName = lastFactory ? lastFactory->name : nullptr;
     }
-    std::unique_ptr<HostedEffect> processing(registry.findAndCreate(LookupKey{1, effectName}));
-    if (!processing) return;
-    std::unique_ptr<HostedEffect> display(registry.findAndCreate(LookupKey{1, effectName}));
-    if (!display) return;
-    processing->hostLink = &hostLink;
-    processing->applyDefaults();
-    display->applyDefaults();
-    controller = std::make_unique<EffectController>(std::move(processing), std::move(display));
+    if (const EffectFactory* factory = registry.find(LookupKey{1, effectName}))
+        controller = EffectController::create(*factory);
+    if (!controller) return;
     effect = &controller->effect();
+    effect->hostLink = &hostLink;
 
     aeffect.numParams = std::max(effect->paramCount, 0);
     aeffect.numPrograms = 1;
