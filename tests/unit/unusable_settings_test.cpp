@@ -3,6 +3,7 @@
 // after rates that are no rates, and hold clocks that race, go infinite or NaN.
 #include "effects/effects.h"
 #include "framework/effect.h"
+#include "tests/support/effect_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -17,11 +18,6 @@ namespace quor {
 namespace {
 
 const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
-
-void set(HostedEffect& fx, std::int32_t index, float value) {
-    fx.values[index] = value;
-    fx.parameterChanged(index);
-}
 
 // 200 frames of a sine beyond full scale, plus an offset, through the effect.
 struct Block {
@@ -51,7 +47,7 @@ TEST(UnusableSettings, ShapersKeepTheirOutputDefined) {
         const std::int32_t oversample = fx->paramCount == 3 ? 2 : 3; // the Rectifier has three parameters
         for (HostedEffect* f : {fx.get(), fresh.get()}) {
             f->applyDefaults();
-            set(*f, oversample, 1.0f);
+            test::setValue(*f, oversample, 1.0f);
         }
         fresh->setSampleRate(44100.0f);
         Block(*fresh, 0);
@@ -79,13 +75,11 @@ TEST(UnusableSettings, QuantizerHoldLoopEndsWhateverTheClock) {
     for (const auto& c : cases) {
         std::unique_ptr<HostedEffect> fx(createQuantizer());
         fx->applyDefaults();
-        set(*fx, static_cast<std::int32_t>(c[1]), c[2]);
-        fx->setSampleRate(c[0]);
-        fx->reset();
+        test::setValue(*fx, static_cast<std::int32_t>(c[1]), c[2]);
+        test::startAt(*fx, c[0]);
         Block(*fx, 0, c[3]);
         fx->applyDefaults();
-        fx->setSampleRate(44100.0f);
-        fx->reset();
+        test::startAt(*fx, 44100.0f);
         EXPECT_TRUE(Block(*fx, 0).finite()) << c[0] << " " << c[1] << " " << c[2];
     }
 }
