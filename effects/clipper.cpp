@@ -121,7 +121,7 @@ class Clipper final : public HostedEffect {
     float threshold = 0.0f;               // linear, 1 (0 dB) down to 0.0039811 (-48 dB)
     float clipGain = 0.0f;                // linear, 1 up to 251.19 (+48 dB)
     bool oversample = false;
-    ParamSmoother smoother{4};
+    ParamSmoother smoother{2}; // the two mix gains
 };
 
 } // namespace

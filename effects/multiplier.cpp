@@ -318,7 +318,7 @@ class Multiplier final : public HostedEffect {
     // Smoothed.
     float wetGain = 0.0f, dryGain = 0.0f, outputGain = 0.0f, drive = 0.0f, phaseBias = 0.0f, modAmount = 0.0f;
     std::int32_t mode = 0;
-    ParamSmoother smoother{12};
+    ParamSmoother smoother{6}; // the six smoothed quantities
 };
 
 } // namespace

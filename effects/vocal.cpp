@@ -26,7 +26,6 @@ const ParamInfo kVocalParams[kVocalParamCount] = {
 
 constexpr std::int32_t kControlDivisor = 16; // samples per filter update and glide step
 constexpr float kGlideSeconds = 0.5f;
-constexpr std::int32_t kSmootherCapacity = 4;
 
 // A signed square law: +-1 reaches +-0.28125 of the filter's Key, +-36 semitones.
 float keyFromFrequency(float v) {
@@ -39,7 +38,7 @@ bool validRate(float hz) {
 
 class Vocal final : public HostedEffect {
   public:
-    Vocal() : HostedEffect("Vocal", kVocalParams, kVocalParamCount), smoother(kSmootherCapacity) {
+    Vocal() : HostedEffect("Vocal", kVocalParams, kVocalParamCount), smoother(3) {
         filter.setControlDivisor(kControlDivisor);
         filter.setMode(KeyedMultimodeFilter::kVowelMode);
     }
@@ -99,7 +98,7 @@ class Vocal final : public HostedEffect {
     }
 
   private:
-    ParamSmoother smoother;
+    ParamSmoother smoother; // glides the three targets
     float phonemeTarget = 0.0f;
     float keyTarget = 0.0f;
     float resonanceTarget = 0.0f;
