@@ -14,8 +14,7 @@ static_assert(sizeof kMinBlepData / sizeof kMinBlepData[0] == BlepTable::kLength
 } // namespace
 
 const BlepTable& BlepTable::minblep() {
-    static const BlepTable table{"minblep",     kMinBlepData, kZeroCrossings,         kOversampling,
-                                 kOversampling, kLength,      kLength / kOversampling};
+    static const BlepTable table{kMinBlepData};
     return table;
 }
 

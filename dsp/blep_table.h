@@ -16,15 +16,10 @@ struct BlepTable {
     // it) reads valid data.
     static constexpr std::int32_t kGuardEntries = 8;
 
-    const char* name;
-    // kLength + kGuardEntries entries. Entry n is the residual n / 16 output
-    // samples after a jump of height -1: it starts near 1 and rings down to 0.
+    // kLength + kGuardEntries entries, kOversampling per output sample. Entry n
+    // is the residual n / 16 output samples after a jump of height -1: it
+    // starts near 1 and rings down to 0.
     const float* data;
-    std::int32_t zeroCrossings;
-    std::int32_t oversampling;
-    std::int32_t stride; // entries per output sample
-    std::int32_t length;
-    std::int32_t taps; // output samples a correction spans
 
     // The process-wide "minblep" table; read-only, safe from any thread.
     static const BlepTable& minblep();

@@ -22,8 +22,7 @@ struct EnvelopeFollower {
     float attackCoef = 0.0f;
     float holdStep = 0.0f;
     float releaseCoef = 0.0f;
-    float targetRatio = 0.01f; // distance left after a time constant
-    bool dirty = false;        // set by whoever writes a time or the rate
+    bool dirty = false; // set by whoever writes a time or the rate
 
     void setRate(float hz) {
         if (hz == rate) return;
@@ -33,6 +32,7 @@ struct EnvelopeFollower {
 
     // Coefficients follow the times from the next step on, of either channel.
     void updateCoefficients() {
+        constexpr float targetRatio = 0.01f; // distance left after a time constant
         attackCoef = 1.0f - std::pow(targetRatio, 1.0f / (attackTime * rate));
         releaseCoef = 1.0f - std::pow(targetRatio, 1.0f / (releaseTime * rate));
         holdStep = holdTime > 0.0f ? 1.0f / (rate * holdTime) : 1.0f;

@@ -31,19 +31,11 @@ KeyedMultimodeFilter::KeyedMultimodeFilter() : Effect("mmFilter", kFilterParams,
     reset();
 }
 
-void KeyedMultimodeFilter::setMode(std::int64_t m) {
-    vowelMode = m == kVowelMode;
-    if (m != currentMode) {
-        currentMode = m;
-        block.resonance = -1.0f; // refreshed by the next updateControl
-    }
-}
-
 void KeyedMultimodeFilter::updateControl(std::int32_t) {
     block.rateHz = sampleRate;
     block.position = values[kCutoff];
     block.key = values[kKey];
-    if (values[kResonance] != block.resonance) block.resonance = values[kResonance];
+    block.resonance = values[kResonance];
 }
 
 void KeyedMultimodeFilter::reset() {
@@ -52,13 +44,13 @@ void KeyedMultimodeFilter::reset() {
 }
 
 void KeyedMultimodeFilter::formantCoefficients(const Control& control, FormantCoefficients out[kFormants]) {
-    // Values the owner never sends are held in range, so the table reads stay inside.
+    // Values the owner never sends are held in range, so the table reads stay
+    // inside (the vowel table holds its position itself).
     const float key = std::isnan(control.key) ? 0.0f : std::clamp(control.key, -1.0f, 1.0f);
     const float pitch = OctaveTable::lookup(key * 128.0f / 12.0f * 128.0f + 1.0f);
     const float w0 = kPi / control.rateHz;
-    const float position = control.position > 0.0f ? std::min(control.position, 1.0f) : 0.0f;
     FormantSet vowel;
-    VowelTable::blendVowel(position, vowel);
+    VowelTable::blendVowel(control.position, vowel);
     const float r = control.resonance;
     for (std::int32_t k = 0; k < kFormants; ++k) {
         const Formant& formant = vowel.formants[k];

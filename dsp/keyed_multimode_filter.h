@@ -35,8 +35,7 @@ class KeyedMultimodeFilter final : public Effect {
 
     KeyedMultimodeFilter();
 
-    void setMode(std::int64_t m);
-    std::int64_t mode() const { return currentMode; }
+    void setMode(std::int64_t m) { vowelMode = m == kVowelMode; }
 
     // Owner, at the start of every control block; slot is ignored.
     void updateControl(std::int32_t slot) override;
@@ -67,7 +66,6 @@ class KeyedMultimodeFilter final : public Effect {
     alignas(16) float state1[kLanes] = {};
     alignas(16) float state2[kLanes] = {};
     Control block = {};
-    std::int64_t currentMode = 0;
     bool vowelMode = false;
     // The coefficients of the last control block by lane, and what they were
     // computed from.

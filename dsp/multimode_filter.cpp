@@ -31,22 +31,15 @@ void MultimodeFilter::updateControl() {
         float fc = OctaveTable::lookup(x) * 2.0f * noteZeroHz;
         fc = std::min(fc, kHighestFraction * sampleRate);
         if (fc < lowestHz) fc = lowestHz;
-        cutoffHzValue = fc;
         // The integrator gain of a cut-off, close to 2 pi f / fs at low
         // frequencies and bending towards 4.27 at the top.
         gTarget = std::atan(fc / sampleRate * 1.155f) * 2.72f;
         lastCutoff = cutoff;
     }
     gStep = (gTarget - g) * controlStep;
-    if (saturation > 0.0f || asymmetry > 0.0f) {
-        saturate = true;
-        // Both fade out as the cut-off rises and vanish at a gain of 0.5.
-        const float w = 1.0f - 2.0f * std::min(gTarget, 0.5f);
-        asymAmount = asymmetry * 8.0f * w;
-        satAmount = saturation * w;
-    } else {
-        saturate = false;
-    }
+    saturate = saturation > 0.0f;
+    // It fades out as the cut-off rises and vanishes at a gain of 0.5.
+    if (saturate) satAmount = saturation * (1.0f - 2.0f * std::min(gTarget, 0.5f));
     if (resonance != lastResonance || gStep != 0.0f) {
         // The damping stays within the stability limit at both ends of the ramp.
         const float a = 1.0f - (1.0f - g * 0.25f) * g;
@@ -73,14 +66,13 @@ void MultimodeFilter::run(const float* const* in, float* const* out, std::int32_
     const float k = dampingValue;
     const float sat = satAmount;
     const float unsat = 1.0f - satAmount;
-    const float asym = asymAmount;
     const float step = gStep;
     float gain = g;
     float s0[2] = {lowpass[0], lowpass[1]};
     float s1[2] = {bandpass[0], bandpass[1]};
     const auto shape = [&](float v) {
         if (!Saturate) return v;
-        return (std::fabs(v) * sat + unsat) * (v + (v > 0.0f ? asym * v : 0.0f));
+        return (std::fabs(v) * sat + unsat) * (v + 0.0f); // a -0 is taken as +0
     };
     for (std::int32_t i = 0; i < frames; ++i) {
         for (std::int32_t c = 0; c < 2; ++c) {

@@ -1,10 +1,10 @@
 // A resonant two-pole low-pass: a state-variable filter run twice per sample
 // (twofold oversampling with the input held), its band-pass integrator
 // clipped to +-1 so that full resonance oscillates at a bounded level, and an
-// optional level-dependent gain (saturation, asymmetry) in the low-pass
-// integrator. The owner sets the four controls, calls updateControl once per
-// control block and then process for that block; the integrator gain ramps
-// linearly across the block.
+// optional level-dependent gain (saturation) in the low-pass integrator. The
+// owner sets the three controls, calls updateControl once per control block
+// and then process for that block; the integrator gain ramps linearly across
+// the block.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,6 @@ class MultimodeFilter {
     float cutoff = 1.0f;
     float resonance = 0.0f;
     float saturation = 0.0f;
-    float asymmetry = 0.0f;
 
     // Completes the previous ramp and starts the next one towards the current
     // controls.
@@ -36,12 +35,6 @@ class MultimodeFilter {
     void process(const float* const* in, float* const* out, std::int32_t frames, bool replacing);
     // Clears the filter memory; the coefficients stay.
     void reset();
-
-    // Inspection.
-    float cutoffHz() const { return cutoffHzValue; }
-    float gain() const { return g; }
-    float targetGain() const { return gTarget; }
-    float damping() const { return dampingValue; }
 
   private:
     template <bool Saturate>
@@ -56,7 +49,6 @@ class MultimodeFilter {
     float lowpass[2] = {}; // per channel
     float bandpass[2] = {};
 
-    float cutoffHzValue = 0.0f;
     float g = 0.0f; // integrator gain, ramped per sample
     float gStep = 0.0f;
     float gTarget = 0.0f;
@@ -64,7 +56,6 @@ class MultimodeFilter {
     float dampingValue = 0.0f;
     float lastResonance = -1.0f;
     float satAmount = 0.0f;
-    float asymAmount = 0.0f;
     bool saturate = false;
 };
 

@@ -25,10 +25,7 @@ class OctaveTable {
 
     // Entry i is 2^((i - 1) / 128), correctly rounded; the last entry is the
     // slightly low 1.9892578 (bit pattern 0x3FFEA000) the curves were tuned with.
-    static const float* entries() {
-        static const Table table;
-        return table.values;
-    }
+    static const float* entries() { return table.values; }
 
   private:
     struct Table {
@@ -40,6 +37,9 @@ class OctaveTable {
             std::memcpy(&values[kSteps], &lastBits, sizeof(float));
         }
     };
+    // Filled when the library loads, so that no audio thread builds it or
+    // waits for another one building it.
+    static inline const Table table;
 
     // 2^e built directly in the exponent field; e is limited to the normal range.
     static float powerOfTwo(std::int32_t e) {

@@ -21,19 +21,16 @@ void ParamSmoother::configure(float rampSeconds, float sampleRateHz) {
 }
 
 void ParamSmoother::setTarget(float* dest, float value) {
-    std::int32_t slot = 0;
-    while (slot < count && ramps[slot].dest != dest)
-        ++slot;
     if (!active || !rateKnown || length == 0.0f || *dest == value) {
         *dest = value;
         // A glide still heading elsewhere would carry the quantity away from
         // the value it was just given.
-        if (slot < count) {
-            --count;
-            ramps[slot] = ramps[count];
-        }
+        dropRamp(dest);
         return;
     }
+    std::int32_t slot = 0;
+    while (slot < count && ramps[slot].dest != dest)
+        ++slot;
     if (slot < count) {
         SmootherRamp& r = ramps[slot];
         if (r.target != value) {
@@ -51,7 +48,6 @@ void ParamSmoother::setTarget(float* dest, float value) {
 }
 
 void ParamSmoother::dropRamp(const float* dest) {
-    if (length == 0.0f) return;
     for (std::int32_t slot = 0; slot < count; ++slot)
         if (ramps[slot].dest == dest) {
             --count;

@@ -1,9 +1,9 @@
 // The half-band oversamplers of two channels run side by side. Per channel
 // the up-sampler's branches and the down-sampler's sections are independent
 // recursions, so the four of each kind (two branches or sections, two
-// channels) share the lanes of one vector. Every lane performs exactly the
-// single-precision operations of HalfbandOversampler, in the same order: the
-// results are bit-identical; only the recursions overlap in time.
+// channels) share the lanes of one vector. Every lane computes what its
+// channel's section alone would, bit for bit; only the recursions overlap in
+// time.
 #pragma once
 
 #include "dsp/halfband_oversampler.h"
@@ -62,7 +62,8 @@ class StereoHalfband {
     }
 
   private:
-    // AllpassSection::process, lane by lane.
+    // One all-pass section (c + z^-1) / (1 + c z^-1) per lane, its operations
+    // in exactly this order.
     static FloatLanes section(FloatLanes& z, FloatLanes u, FloatLanes c) {
         const FloatLanes d = (u - z) * c;
         const FloatLanes y = z + d;

@@ -26,6 +26,31 @@ inline float PrewarpGain(float cutoffHz, float sampleRate) {
     return prewarpPolynomial(kPi * f / sampleRate);
 }
 
+// A trapezoidal one-pole at a cut-off taken as it is: above the Nyquist
+// frequency g keeps growing and the filter stays stable.
+struct OnePole {
+    float g;
+    float G; // 1 / (1 + g)
+    float K; // 1 - G g: the high-pass gain on the input
+
+    static OnePole at(float cutoffHz, float sampleRate) {
+        constexpr float kPi = 3.1415927f;
+        const float g = prewarpPolynomial(kPi * cutoffHz / sampleRate);
+        const float G = 1.0f / (g + 1.0f);
+        return {g, G, 1.0f - G * g};
+    }
+
+    // One step on the state s of a float or a vector of them: the low-pass
+    // output or, with HighPass, the input minus it, K u - G s from the state
+    // before the update.
+    template <bool HighPass, class T> T step(T u, T& s) const {
+        const T l = (g * u + s) * G;
+        const T y = HighPass ? K * u - G * s : l;
+        s = (u - l) * g + l;
+        return y;
+    }
+};
+
 class ToneFilterPair {
   public:
     // Each setter marks the coefficients stale only when its value changes;

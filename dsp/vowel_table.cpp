@@ -23,15 +23,13 @@ constexpr FormantSpec kVowelSpecs[VowelTable::kVowels][FormantSet::kCapacity] = 
 struct Vowels {
     FormantSet sets[VowelTable::kVowels];
     Vowels() {
-        for (std::int32_t v = 0; v < VowelTable::kVowels; ++v) {
-            sets[v].count = FormantSet::kCapacity;
+        for (std::int32_t v = 0; v < VowelTable::kVowels; ++v)
             for (std::int32_t k = 0; k < FormantSet::kCapacity; ++k) {
                 const FormantSpec& s = kVowelSpecs[v][k];
                 const double amplitude = std::pow(10.0, static_cast<double>(s.levelDb) / 20.0);
                 sets[v].formants[k] = {s.frequencyHz, s.frequencyHz / s.bandwidthHz,
                                        static_cast<float>(amplitude)};
             }
-        }
     }
 };
 
@@ -39,10 +37,6 @@ struct Vowels {
 const Vowels kVowelSets;
 
 } // namespace
-
-const FormantSet& VowelTable::vowel(std::int32_t index) {
-    return kVowelSets.sets[index];
-}
 
 void VowelTable::blendVowel(float position, FormantSet& out) {
     if (!(position >= 0.0f)) position = 0.0f;
@@ -60,7 +54,6 @@ void VowelTable::blendVowel(float position, FormantSet& out) {
         out.formants[k].q = fa.q + (fb.q - fa.q) * f;
         out.formants[k].amplitude = fa.amplitude + (fb.amplitude - fa.amplitude) * f;
     }
-    out.count = a.count;
 }
 
 } // namespace quor

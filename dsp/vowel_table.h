@@ -14,7 +14,6 @@ struct Formant {
 
 struct FormantSet {
     static constexpr std::int32_t kCapacity = 5;
-    std::int32_t count;
     Formant formants[kCapacity];
 };
 
@@ -26,8 +25,6 @@ class VowelTable {
     // reaches the last vowel alone: 1 gives 99.6 % of it and 0.4 % of the one
     // before. A position outside 0..1 (or NaN) reads the nearest end pair.
     static void blendVowel(float position, FormantSet& out);
-
-    static const FormantSet& vowel(std::int32_t index);
 };
 
 } // namespace quor

@@ -2,9 +2,9 @@
 // up to +48 dB on the clipped signal and a linear dry/wet mix. With "OS" on,
 // the whole mixed stage runs at twice the rate between the half-band filters,
 // so the dry part passes them too.
+#include "dsp/frame_glide.h"
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
-#include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "effects/stereo_shaper.h"
 #include "framework/effect.h"
@@ -37,22 +37,6 @@ float gainDb(float v) {
 float amplitudeOf(float db) {
     return std::pow(10.0f, db / 20.0f);
 }
-
-// The mix gains as the smoother leaves them: constant for the block, or gliding.
-struct SteadyMix {
-    float dry, wet;
-    float dryGain() const { return dry; }
-    float wetGain() const { return wet; }
-    void next() {}
-};
-struct GlidingMix {
-    const float& dry;
-    const float& wet;
-    ParamSmoother& smoother;
-    float dryGain() const { return dry; }
-    float wetGain() const { return wet; }
-    void next() { smoother.advance(); }
-};
 
 class Clipper final : public HostedEffect {
   public:
@@ -110,27 +94,26 @@ class Clipper final : public HostedEffect {
     void process(AudioBuffers& buffers, bool replacing) override {
         if (buffers.frames <= 0) return;
         smoother.markActive();
-        if (smoother.activeRamps() == 0)
+        withFrameGlide(smoother, [&](auto glide) {
             shapeStereo(buffers, replacing, oversample, oversamplers,
-                        Clipping<SteadyMix>{{dryGain, wetGain}, threshold, -threshold, clipGain});
-        else
-            shapeStereo(buffers, replacing, oversample, oversamplers,
-                        Clipping<GlidingMix>{{dryGain, wetGain, smoother}, threshold, -threshold, clipGain});
+                        Clipping<decltype(glide)>{dryGain, wetGain, threshold, -threshold, clipGain, glide});
+        });
     }
 
   private:
     // The clip stage of one frame, with the frame's mix gains.
-    template <class Mix> struct Clipping {
-        Mix mix;
+    template <class Glide> struct Clipping {
+        typename Glide::Value dry, wet;
         float top, bottom, gain;
+        Glide glide;
         auto curve() const {
-            const float dry = mix.dryGain(), wet = mix.wetGain(), t = top, b = bottom, g = gain;
+            const float d = dry, w = wet, t = top, b = bottom, g = gain;
             return [=](float u) {
                 const float c = u < b ? b : (u < t ? u : t);
-                return u * dry + c * wet * g;
+                return u * d + c * w * g;
             };
         }
-        void next() { mix.next(); }
+        void next() { glide.next(); }
     };
 
     HalfbandOversampler oversamplers[2];
@@ -138,7 +121,7 @@ class Clipper final : public HostedEffect {
     float threshold = 0.0f;               // linear, 1 (0 dB) down to 0.0039811 (-48 dB)
     float clipGain = 0.0f;                // linear, 1 up to 251.19 (+48 dB)
     bool oversample = false;
-    ParamSmoother smoother{4};
+    ParamSmoother smoother{2}; // the two mix gains
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 // over 200 ms.
 #include "dsp/param_smoother.h"
 #include "effects/effects.h"
+#include "effects/side_chain.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 
@@ -41,7 +42,6 @@ const ParamInfo kCompressorParams[kCompressorParamCount] = {
 };
 
 constexpr float kThresholdGlideSeconds = 0.2f;
-constexpr std::int32_t kSmoothedQuantities = 9;
 constexpr std::int32_t kChunkFrames = 64; // frames whose threshold trajectory is computed at once
 
 float cube(float p) {
@@ -98,9 +98,7 @@ template <bool ModeB> inline float nextGain(float g, float x, float k, float att
 
 class Compressor final : public HostedEffect {
   public:
-    Compressor()
-        : HostedEffect("Compressor", kCompressorParams, kCompressorParamCount),
-          smoother(kSmoothedQuantities) {
+    Compressor() : HostedEffect("Compressor", kCompressorParams, kCompressorParamCount), smoother(1) {
         numInputs = 4;
     }
 
@@ -157,10 +155,8 @@ class Compressor final : public HostedEffect {
     // Audio thread.
     void process(AudioBuffers& buffers, bool replacing) override {
         if (buffers.frames <= 0) return;
-        const bool sideChain = values[kSideChain] > 0.0f;
         const float* detector[2];
-        for (std::int32_t c = 0; c < 2; ++c)
-            detector[c] = sideChain && buffers.inputs[c + 2] ? buffers.inputs[c + 2] : buffers.inputs[c];
+        selectDetector(buffers, values[kSideChain] > 0.0f, detector);
         const bool linked = values[kStereoLink] > 0.0f;
         if (values[kMode] > 0.0f)
             linked ? run<true, true>(buffers, detector, replacing)
@@ -245,7 +241,7 @@ class Compressor final : public HostedEffect {
     float wet = 0.0f;
     float dry = 0.0f;
     float gain[2] = {1.0f, 1.0f};
-    ParamSmoother smoother;
+    ParamSmoother smoother; // glides compressionFactor alone
 };
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "dsp/tone_filter_pair.h"
 #include "effects/effects.h"
 #include "effects/pass_through.h"
+#include "effects/side_chain.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 #include "framework/numeric.h"
@@ -45,7 +46,6 @@ const ParamInfo kFollowerParams[kFollowerParamCount] = {
 
 constexpr std::int32_t kControlSamples = 16; // samples per cut-off update
 constexpr float kKeytrackHz = 1000.0f;
-constexpr float kPi = 3.14159274f;
 constexpr float kSilentLevel = 1e-10f; // an envelope below this is 0
 
 float attackSeconds(float p) {
@@ -72,7 +72,7 @@ class Follower final : public HostedEffect {
 
     // Audio thread.
     void reset() override {
-        keyHighpass[0] = keyHighpass[1] = 0.0f;
+        keyState[0] = keyState[1] = 0.0f;
         filter.reset();
         detector.reset();
     }
@@ -80,9 +80,7 @@ class Follower final : public HostedEffect {
     void sampleRateChanged() override {
         detector.setRate(sampleRate);
         filter.setSampleRate(sampleRate);
-        keyG = prewarpPolynomial((kPi * kKeytrackHz) / sampleRate);
-        keyA = 1.0f / (keyG + 1.0f);
-        keyB = 1.0f - keyA * keyG;
+        keyHighpass = OnePole::at(kKeytrackHz, sampleRate);
     }
 
     void controlRateChanged() override { filter.setControlDivisor(kControlSamples); }
@@ -152,8 +150,7 @@ class Follower final : public HostedEffect {
         const float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
         float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
         const float* source[2];
-        for (std::int32_t c = 0; c < 2; ++c)
-            source[c] = sideChain && buffers.inputs[c + 2] ? buffers.inputs[c + 2] : in[c];
+        selectDetector(buffers, sideChain, source);
         const float base = values[kCutoff];
         const float depth = values[kDepth];
         for (std::int32_t start = 0; start < buffers.frames; start += pieceSamples) {
@@ -177,19 +174,12 @@ class Follower final : public HostedEffect {
   private:
     // Channel c's envelope over one piece of its detector signal.
     void measure(std::int32_t c, const float* x, std::int32_t n) {
-        float s = keyHighpass[c];
+        float s = keyState[c];
         for (std::int32_t i = 0; i < n; ++i) {
-            float v = x[i];
-            if (keytrack) { // a one-pole high-pass at 1 kHz, trapezoidal
-                const float h = keyB * v - keyA * s;
-                const float lp = (v * keyG + s) * keyA;
-                s = (v - lp) * keyG + lp;
-                v = h;
-            }
-            detector.step(c, v);
+            detector.step(c, keytrack ? keyHighpass.step<true>(x[i], s) : x[i]);
             if (detector.level[c] < kSilentLevel) detector.level[c] = 0.0f;
         }
-        keyHighpass[c] = s;
+        keyState[c] = s;
     }
 
     float depthScale = 1.0f; // 2^Scale, doubled by Keytrack
@@ -197,10 +187,8 @@ class Follower final : public HostedEffect {
     bool sideChain = false;
     EnvelopeFollower detector;
     MultimodeFilter filter;
-    float keyHighpass[2] = {}; // per detector channel
-    float keyG = 0.0f;         // high-pass coefficients: g, 1 / (1 + g), 1 - g / (1 + g)
-    float keyA = 0.0f;
-    float keyB = 0.0f;
+    OnePole keyHighpass{};  // the detector's high-pass at 1 kHz
+    float keyState[2] = {}; // its state per detector channel
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 // a hold after the close decision, attack and release ramps, a floor gain
 // for the closed state and an invert switch.
 #include "effects/effects.h"
+#include "effects/side_chain.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 
@@ -188,11 +189,8 @@ class Gate final : public HostedEffect {
     // Audio thread. The two channels run side by side; their states are
     // independent, so this equals one channel after the other.
     void process(AudioBuffers& buffers, bool replacing) override {
-        const float* const* in = buffers.inputs;
-        const bool sideChain = values[kSideChain] > 0.5f;
         const float* detector[2];
-        for (std::int32_t c = 0; c < 2; ++c)
-            detector[c] = sideChain && in[c + 2] ? in[c + 2] : in[c];
+        selectDetector(buffers, values[kSideChain] > 0.5f, detector);
         const bool linked = values[kStereoLink] > 0.5f;
         if (coef.invert)
             linked ? run<true, true>(buffers, detector, replacing)

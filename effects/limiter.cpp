@@ -6,6 +6,7 @@
 // a constant 100 ms so that the reported latency never changes.
 #include "effects/effects.h"
 #include "effects/pass_through.h"
+#include "effects/side_chain.h"
 #include "framework/display.h"
 #include "framework/effect.h"
 #include "framework/numeric.h"
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace quor {
@@ -279,11 +279,8 @@ class Limiter final : public HostedEffect {
             return;
         }
         linesDirty = true;
-        const float* const* in = buffers.inputs;
-        const bool sideChain = values[kSideChain] > 0.5f;
         const float* detector[2];
-        for (std::int32_t c = 0; c < 2; ++c)
-            detector[c] = sideChain && in[c + 2] ? in[c + 2] : in[c];
+        selectDetector(buffers, values[kSideChain] > 0.5f, detector);
         GainFactor factor{values[kRatio], coef.makeup};
         if (values[kStereoLink] > 0.5f) {
             runLinked(buffers, detector, factor, replacing);

@@ -1,6 +1,7 @@
 #include "effects/mdelay.h"
 
 #include "dsp/dry_wet_mix.h"
+#include "dsp/shaped_triangle.h"
 #include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "effects/mdelay_taps.h"
@@ -34,7 +35,7 @@ const ParamGroup kMDelayGroups[] = {
 const char* const kRoutingNames[3] = {"Normal", "Cross", "Ping-pong"};
 
 constexpr float kGlideSeconds = 0.5f;
-constexpr std::int32_t kSmootherCapacity = 12;
+constexpr std::int32_t kSmootherCapacity = 9; // the gliding members, dryGain to lfoWidth
 constexpr std::int32_t kMinLineSize = 65536;
 constexpr std::int32_t kMaxLineSize = 2097152;
 
@@ -46,13 +47,6 @@ float lowCutHzFor(float v) {
 }
 float highCutHzFor(float v) {
     return std::pow(v, 3.0f) * 19980.0f + 20.0f;
-}
-
-// The shaped triangle of the LFO: 1 at p = 0, 0 at p = 0.5; shape 0 is a
-// plain triangle, 1 sine-like, -1 sharp-peaked.
-float shapedTriangle(float p, float s) {
-    const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f;
-    return (s + 1.0f - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
 }
 
 class LineStorage final : public DeferredPackage {
@@ -138,10 +132,11 @@ void MDelay::parameterChanged(std::int32_t index) {
         smoother.setTarget(&wetGain, mix.wet);
         break;
     }
-    case kMDelayRate:
-        rateHz = std::pow(v, 3.0f) * 29.95f + 0.05f;
+    case kMDelayRate: {
+        const float rateHz = std::pow(v, 3.0f) * 29.95f + 0.05f;
         if (rateKnown) smoother.setTarget(&lfoIncrement, 1.0f / std::max(sampleRate / rateHz, 1.0f));
         break;
+    }
     case kMDelayDepth:
         smoother.setTarget(&depth, static_cast<float>(bufferSize) * (std::pow(v, 4.0f) * 0.5f));
         break;

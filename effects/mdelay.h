@@ -81,7 +81,6 @@ class MDelay final : public HostedEffect {
     float lfoWidth = 0.0f; // right LFO's phase offset, cycles
 
     float lfoPhase = 0.0f;
-    float rateHz = 0.0f;
     std::int32_t routing = 0;
     ToneFilterPair tone;
     HalfbandOversampler oversampler[2];

@@ -5,6 +5,7 @@
 // signal before the gain and the dry/wet mix. Mix, gain, drive, bias and
 // modulation glide over about 200 ms.
 #include "dsp/dry_wet_mix.h"
+#include "dsp/frame_glide.h"
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
 #include "dsp/stereo_halfband.h"
@@ -108,21 +109,10 @@ template <int kMode> inline float curve(float t) {
     return t * 0.5f * 0.8625f * 4.0f;
 }
 
-// The per-sample quantities as the smoother leaves them: constant for the
-// block, or gliding (read back after every advance).
-struct SteadyControls {
-    float drive, phaseBias, modAmount, outputGain;
-    const SteadyControls& now() const { return *this; }
-    void next() {}
-};
-struct GlidingControls {
-    const float& drive;
-    const float& phaseBias;
-    const float& modAmount;
-    const float& outputGain;
-    ParamSmoother& smoother;
-    SteadyControls now() const { return {drive, phaseBias, modAmount, outputGain}; }
-    void next() { smoother.advance(); }
+// The quantities that may glide within a block.
+template <class Glide> struct Controls {
+    typename Glide::Value drive, phaseBias, modAmount, outputGain;
+    Glide glide;
 };
 
 class Multiplier final : public HostedEffect {
@@ -212,11 +202,10 @@ class Multiplier final : public HostedEffect {
             return;
         }
         smoother.markActive();
-        if (smoother.activeRamps() == 0)
-            chooseMode(buffers, replacing, SteadyControls{drive, phaseBias, modAmount, outputGain});
-        else
+        withFrameGlide(smoother, [&](auto glide) {
             chooseMode(buffers, replacing,
-                       GlidingControls{drive, phaseBias, modAmount, outputGain, smoother});
+                       Controls<decltype(glide)>{drive, phaseBias, modAmount, outputGain, glide});
+        });
     }
 
   private:
@@ -226,7 +215,7 @@ class Multiplier final : public HostedEffect {
         return std::all_of(v, v + N, [](float x) { return std::isfinite(x); });
     }
 
-    template <class Controls> void chooseMode(AudioBuffers& buffers, bool replacing, Controls controls) {
+    template <class Glide> void chooseMode(AudioBuffers& buffers, bool replacing, Controls<Glide> controls) {
         const bool oversampled = values[kOversample] > 0.5f;
         switch (mode) {
         case 1:
@@ -245,8 +234,8 @@ class Multiplier final : public HostedEffect {
     // long chains of dependent operations run over a whole chunk of values
     // at once instead of one frame after the other; every value still sees
     // exactly the same operations.
-    template <int kMode, bool kOversampled, class Controls>
-    void run(AudioBuffers& buffers, bool replacing, Controls controls) {
+    template <int kMode, bool kOversampled, class Glide>
+    void run(AudioBuffers& buffers, bool replacing, Controls<Glide> controls) {
         constexpr std::int32_t kChunkFrames = 128;
         constexpr std::int32_t kValuesPerFrame = kOversampled ? 4 : 2;
         // Per frame: channel 0, then 1; oversampled, both first sub-samples, then both second ones.
@@ -274,12 +263,11 @@ class Multiplier final : public HostedEffect {
 
             // Bias, pre-tone and drive; the glides advance here.
             for (std::int32_t i = 0; i < n; ++i) {
-                const SteadyControls now = controls.now();
-                outputGains[i] = now.outputGain;
-                const float s0 = std::fabs(2.0f * phase0 - 1.0f) * sweepScale * now.modAmount +
-                                 -now.phaseBias * biasScale + pre.process(0, in0[i]) * now.drive;
-                const float s1 = std::fabs(2.0f * phase1 - 1.0f) * sweepScale * now.modAmount +
-                                 now.phaseBias * biasScale + pre.process(1, in1[i]) * now.drive;
+                outputGains[i] = controls.outputGain;
+                const float s0 = std::fabs(2.0f * phase0 - 1.0f) * sweepScale * controls.modAmount +
+                                 -controls.phaseBias * biasScale + pre.process(0, in0[i]) * controls.drive;
+                const float s1 = std::fabs(2.0f * phase1 - 1.0f) * sweepScale * controls.modAmount +
+                                 controls.phaseBias * biasScale + pre.process(1, in1[i]) * controls.drive;
                 float* v = curveValues + i * kValuesPerFrame;
                 if (kOversampled) {
                     const FloatLanes subSamples = halfband.upsample(s0, s1);
@@ -293,7 +281,7 @@ class Multiplier final : public HostedEffect {
                 if (phase0 >= 1.0f) phase0 = phase0 - 1.0f;
                 phase1 = phase1 + increment;
                 if (phase1 >= 1.0f) phase1 = phase1 - 1.0f;
-                controls.next();
+                controls.glide.next();
             }
 
             // The limit and the curve in passes of their own: each then
@@ -330,7 +318,7 @@ class Multiplier final : public HostedEffect {
     // Smoothed.
     float wetGain = 0.0f, dryGain = 0.0f, outputGain = 0.0f, drive = 0.0f, phaseBias = 0.0f, modAmount = 0.0f;
     std::int32_t mode = 0;
-    ParamSmoother smoother{12};
+    ParamSmoother smoother{6}; // the six smoothed quantities
 };
 
 } // namespace

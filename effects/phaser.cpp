@@ -5,6 +5,7 @@
 // offset from the left one.
 #include "dsp/dry_wet_mix.h"
 #include "dsp/param_smoother.h"
+#include "dsp/shaped_triangle.h"
 #include "effects/effects.h"
 #include "effects/pass_through.h"
 #include "effects/phaser_coefficient.h"
@@ -62,16 +63,9 @@ float normalised(float hz, float sampleRate) {
     return std::clamp(hz / sampleRate, 0.0f, 0.5f);
 }
 
-// A triangle bent by the shape s in [-1, 1]: 0 a triangle, 1 sine-like,
-// -1 sharp peaks with a flat mid-crossing. 1 at p = 0, 0 at p = 0.5.
-float shapedTriangle(float p, float s) {
-    const float tri = 2.0f * std::fabs(2.0f * p - 1.0f) - 1.0f;
-    return (1.0f + s - std::fabs(tri) * s) * tri * 0.5f + 0.5f;
-}
-
 class Phaser final : public HostedEffect {
   public:
-    Phaser() : HostedEffect("Phaser", kPhaserParams, kPhaserParamCount), slowSmoother(8), fastSmoother(1) {}
+    Phaser() : HostedEffect("Phaser", kPhaserParams, kPhaserParamCount), slowSmoother(3), fastSmoother(1) {}
 
     void clear() override {}
 

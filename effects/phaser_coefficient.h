@@ -22,8 +22,9 @@ constexpr double kPhaserLn10 = double{2.3025851f};
 constexpr double kPhaserWarp = double{3.1415927f} * double{1.2f};
 constexpr double kPhaserLimit = double{0.99999f};
 
-inline double phaserTangent(double w) {
-    const double w2 = w * w;
+// The tangent polynomial of a double or of a vector of them.
+template <class T> T phaserTangent(T w) {
+    const T w2 = w * w;
     return ((double{0.2033f} * w2 + double{0.31755f}) * w2 + 1.0) * w;
 }
 
@@ -82,8 +83,7 @@ inline PhaserLanes phaserExp(PhaserLanes x) {
 inline void phaserCoefficientPair(const float* lfo, float sweepDecades, float lowNorm, float* coefficient) {
     const PhaserLanes x = {kPhaserLn10 * sweepDecades * lfo[0], kPhaserLn10 * sweepDecades * lfo[1]};
     const PhaserLanes w = phaserExp(x) * lowNorm * kPhaserWarp;
-    const PhaserLanes w2 = w * w;
-    const PhaserLanes g = ((double{0.2033f} * w2 + double{0.31755f}) * w2 + 1.0) * w;
+    const PhaserLanes g = phaserTangent(w);
     const PhaserLanes a = (1.0 - g) / (g + 1.0);
     // Limited to [-kPhaserLimit, kPhaserLimit]; a NaN stays NaN and takes the exact path.
     const PhaserBits below = a<-kPhaserLimit, above = a> kPhaserLimit;

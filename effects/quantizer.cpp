@@ -27,8 +27,7 @@ const ParamInfo kQuantizerParams[kQuantizerParamCount] = {
     {"Dither", 0.0f, 1.0f, 0, 0.0f}, {"Zero", 0.0f, 1.0f, 1, 0.0f},
 };
 
-constexpr float kGlideSeconds = 0.2f; // glide of the hold rate
-constexpr std::int32_t kSmootherCapacity = 5;
+constexpr float kGlideSeconds = 0.2f;          // glide of the hold rate
 constexpr float kUnquantizedLevels = 65536.0f; // 16 bits: the input passes unquantized
 constexpr float kSmallestJump = 1e-6f;         // smaller jumps get no residual
 constexpr std::int32_t kTaps = BlepTable::kLength / BlepTable::kOversampling; // frames a residual spans
@@ -161,7 +160,7 @@ struct ResidualByPosition {
         const BlepTable& table = BlepTable::minblep();
         for (std::int32_t j = 0; j < kPositions; ++j)
             for (std::int32_t k = 0; k < kTaps; ++k) {
-                const float* d = table.data + j + k * table.stride;
+                const float* d = table.data + j + k * BlepTable::kOversampling;
                 entry[j][k] = d[0];
                 slope[j][k] = d[1] - d[0];
             }
@@ -219,8 +218,7 @@ __attribute__((noinline)) HoldState holdEvents(HoldState s, float invInc, const 
 
 class Quantizer final : public HostedEffect {
   public:
-    Quantizer()
-        : HostedEffect("Quantizer", kQuantizerParams, kQuantizerParamCount), smoother(kSmootherCapacity) {}
+    Quantizer() : HostedEffect("Quantizer", kQuantizerParams, kQuantizerParamCount), smoother(1) {}
 
     void sampleRateChanged() override {
         if (!validRate(sampleRate)) return;
@@ -289,8 +287,8 @@ class Quantizer final : public HostedEffect {
     template <bool Replacing>
     void runChunk(const float* const in[2], float* const out[2], std::int32_t n, const Quantization& z);
 
-    ParamSmoother smoother;
-    float rateStep = 0.0f; // hold-clock advance per sample, smoothed
+    ParamSmoother smoother; // glides rateStep alone
+    float rateStep = 0.0f;  // hold-clock advance per sample, smoothed
     float jitter = 0.0f;
     float levels = 0.0f;
     float dither = 0.0f;

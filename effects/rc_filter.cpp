@@ -32,22 +32,10 @@ float cutoffHzFor(float v) {
     return v * v * v * 25999.9f + 0.1f;
 }
 
-// Coefficients shared by every section of a cascade. The cut-off is used
-// unclamped: above the Nyquist frequency g keeps growing and the sections
-// stay stable.
-struct SectionCoefficients {
-    float g;
-    float G; // 1 / (1 + g)
-    float K; // 1 - G g: the high-pass gain on the input
-};
-
-// High-pass output K x - G s is the input minus the low-pass output, taken
-// from the state before the update. Both channels run side by side in the
-// lanes of one vector.
+// Every section of a cascade shares one one-pole's coefficients. Both
+// channels run side by side in the lanes of one vector.
 template <std::int32_t Sections, bool HighPass>
-void runCascade(const AudioBuffers& buffers, bool replacing, SectionCoefficients k,
-                float (&state)[2][kMaxSections]) {
-    const float g = k.g, G = k.G, K = k.K;
+void runCascade(const AudioBuffers& buffers, bool replacing, OnePole k, float (&state)[2][kMaxSections]) {
     StereoPair s[Sections];
     for (std::int32_t j = 0; j < Sections; ++j)
         s[j] = StereoPair{state[0][j], state[1][j]};
@@ -57,12 +45,8 @@ void runCascade(const AudioBuffers& buffers, bool replacing, SectionCoefficients
     float* outR = buffers.outputs[1];
     for (std::int32_t i = 0; i < buffers.frames; ++i) {
         StereoPair x = {inL[i], inR[i]};
-        for (std::int32_t j = 0; j < Sections; ++j) {
-            const StereoPair u = x;
-            const StereoPair l = (g * u + s[j]) * G;
-            x = HighPass ? K * u - G * s[j] : l;
-            s[j] = (u - l) * g + l;
-        }
+        for (std::int32_t j = 0; j < Sections; ++j)
+            x = k.step<HighPass>(x, s[j]);
         if (replacing) {
             outL[i] = x[0];
             outR[i] = x[1];
@@ -115,11 +99,7 @@ class RcFilter final : public HostedEffect {
             return;
         }
         if (mode < 0 || mode >= kModeCount) return;
-        constexpr float kPi = 3.1415927f;
-        SectionCoefficients k;
-        k.g = prewarpPolynomial(kPi * cutoffHz / sampleRate);
-        k.G = 1.0f / (k.g + 1.0f);
-        k.K = 1.0f - k.G * k.g;
+        const OnePole k = OnePole::at(cutoffHz, sampleRate);
         float(&s)[2][kMaxSections] = state[mode];
         switch (mode) {
         case 0:

@@ -2,9 +2,9 @@
 // (or -|x| at negative polarity), depth 0.5 a half-wave rectifier, depth 0
 // the input. The kink folds harmonics back into the band; the optional
 // twofold oversampling runs the rectifier between the half-band filters.
+#include "dsp/frame_glide.h"
 #include "dsp/halfband_oversampler.h"
 #include "dsp/param_smoother.h"
-#include "dsp/stereo_halfband.h"
 #include "effects/effects.h"
 #include "effects/stereo_shaper.h"
 #include "framework/effect.h"
@@ -29,19 +29,6 @@ constexpr float kDepthRampSeconds = 0.2f;
 bool isOn(float v) {
     return v > 0.5f;
 }
-
-// Depth as the smoother leaves it: constant for the block, or gliding.
-struct SteadyDepth {
-    float value;
-    float get() const { return value; }
-    void next() {}
-};
-struct GlidingDepth {
-    const float& value;
-    ParamSmoother& smoother;
-    float get() const { return value; }
-    void next() { smoother.advance(); }
-};
 
 class Rectifier final : public HostedEffect {
   public:
@@ -94,24 +81,23 @@ class Rectifier final : public HostedEffect {
     void process(AudioBuffers& buffers, bool replacing) override {
         if (buffers.frames <= 0) return;
         smoother.markActive();
-        if (smoother.activeRamps() == 0)
+        withFrameGlide(smoother, [&](auto glide) {
             shapeStereo(buffers, replacing, oversample, oversamplers,
-                        Rectifying<SteadyDepth>{{depth}, polarity});
-        else
-            shapeStereo(buffers, replacing, oversample, oversamplers,
-                        Rectifying<GlidingDepth>{{depth, smoother}, polarity});
+                        Rectifying<decltype(glide)>{depth, polarity, glide});
+        });
     }
 
   private:
     // The rectifier of one frame, with the frame's depth.
-    template <class Depth> struct Rectifying {
-        Depth depth;
+    template <class Glide> struct Rectifying {
+        typename Glide::Value depth;
         float polarity;
+        Glide glide;
         auto curve() const {
-            const float p = polarity, k = depth.get();
+            const float p = polarity, k = depth;
             return [p, k](float u) { return (std::fabs(u) * p - u) * k + u; };
         }
-        void next() { depth.next(); }
+        void next() { glide.next(); }
     };
 
     HalfbandOversampler oversamplers[2];

@@ -74,9 +74,9 @@ inline float stepped(float p, float increment) {
 
 class Ringmod final : public HostedEffect {
   public:
-    Ringmod() : HostedEffect("Ringmod", kRingmodParams, kRingmodParamCount), smoother(5) { numInputs = 4; }
+    Ringmod() : HostedEffect("Ringmod", kRingmodParams, kRingmodParamCount), smoother(2) { numInputs = 4; }
 
-    void clear() override { depth = incrementTarget = increment = 0.0f; }
+    void clear() override { depth = increment = 0.0f; }
 
     // Audio thread, at block start.
     void reset() override {
@@ -100,8 +100,7 @@ class Ringmod final : public HostedEffect {
         case kRate: {
             if (sampleRate == 0.0f) break;
             const float f = carrierHzFor(v);
-            incrementTarget = std::clamp((f + f) / (sampleRate + sampleRate), 0.0f, 1.0f);
-            smoother.setTarget(&increment, incrementTarget);
+            smoother.setTarget(&increment, std::clamp((f + f) / (sampleRate + sampleRate), 0.0f, 1.0f));
             break;
         }
         case kDepth:
@@ -195,7 +194,6 @@ class Ringmod final : public HostedEffect {
 
     float depth = 0.0f;     // smoothed
     float increment = 0.0f; // smoothed; phase units per sub-sample (a cycle spans 2)
-    float incrementTarget = 0.0f;
     float halfWidth = 0.0f; // channel 1's phase lead, phase units
     float shapeK = 0.0f;
     float shapeBlend = 0.0f;

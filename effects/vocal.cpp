@@ -6,6 +6,7 @@
 #include "dsp/keyed_multimode_filter.h"
 #include "dsp/param_smoother.h"
 #include "effects/effects.h"
+#include "effects/pass_through.h"
 #include "framework/effect.h"
 
 #include <algorithm>
@@ -25,7 +26,6 @@ const ParamInfo kVocalParams[kVocalParamCount] = {
 
 constexpr std::int32_t kControlDivisor = 16; // samples per filter update and glide step
 constexpr float kGlideSeconds = 0.5f;
-constexpr std::int32_t kSmootherCapacity = 4;
 
 // A signed square law: +-1 reaches +-0.28125 of the filter's Key, +-36 semitones.
 float keyFromFrequency(float v) {
@@ -38,7 +38,7 @@ bool validRate(float hz) {
 
 class Vocal final : public HostedEffect {
   public:
-    Vocal() : HostedEffect("Vocal", kVocalParams, kVocalParamCount), smoother(kSmootherCapacity) {
+    Vocal() : HostedEffect("Vocal", kVocalParams, kVocalParamCount), smoother(3) {
         filter.setControlDivisor(kControlDivisor);
         filter.setMode(KeyedMultimodeFilter::kVowelMode);
     }
@@ -72,19 +72,18 @@ class Vocal final : public HostedEffect {
 
     // Audio thread.
     void process(AudioBuffers& buffers, bool replacing) override {
-        float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
-        float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
         if (!validRate(sampleRate)) {
-            for (std::int32_t c = 0; c < 2; ++c)
-                for (std::int32_t i = 0; i < buffers.frames; ++i)
-                    out[c][i] = replacing ? in[c][i] : out[c][i] + in[c][i];
+            passThrough(buffers, replacing);
             return;
         }
+        float* in[2] = {buffers.inputs[0], buffers.inputs[1]};
+        float* out[2] = {buffers.outputs[0], buffers.outputs[1]};
         for (std::int32_t n = buffers.frames; n > 0;) {
             const std::int32_t frames = std::min(n, filter.controlDivisor);
-            hand(keyTarget, KeyedMultimodeFilter::kKey);
-            hand(phonemeTarget, KeyedMultimodeFilter::kCutoff);
-            hand(resonanceTarget, KeyedMultimodeFilter::kResonance);
+            // The filter takes its values at updateControl.
+            filter.values[KeyedMultimodeFilter::kKey] = keyTarget;
+            filter.values[KeyedMultimodeFilter::kCutoff] = phonemeTarget;
+            filter.values[KeyedMultimodeFilter::kResonance] = resonanceTarget;
             filter.updateControl(0);
             AudioBuffers piece{in, out, frames, buffers.reserved};
             filter.process(piece, replacing);
@@ -99,13 +98,7 @@ class Vocal final : public HostedEffect {
     }
 
   private:
-    void hand(float target, std::int32_t index) {
-        if (target == filter.values[index]) return;
-        filter.values[index] = target;
-        filter.parameterChanged(index);
-    }
-
-    ParamSmoother smoother;
+    ParamSmoother smoother; // glides the three targets
     float phonemeTarget = 0.0f;
     float keyTarget = 0.0f;
     float resonanceTarget = 0.0f;

@@ -16,12 +16,9 @@ class DeferredPackage {
     virtual ~DeferredPackage() = default;
 };
 
-// What a preparation works from: the latest stored value of every parameter
-// (natural units, index order) and the sample rate the effect runs at, or is
+// What a preparation works from: the sample rate the effect runs at, or is
 // about to run at when the rate is changing.
 struct DeferredRequest {
-    const float* values;
-    std::int32_t valueCount;
     float sampleRate;
 };
 

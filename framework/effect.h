@@ -118,9 +118,10 @@ class HostedEffect : public Effect {
     // Off the audio thread, never concurrently with itself: compares what
     // `request` needs with what earlier calls prepared and returns the storage
     // that must change, allocated and zeroed here, or null when nothing must.
-    // Reads only `request` and the effect's own preparation records, never
-    // state that processing uses. A new sample rate is prepared before the
-    // effect's setSampleRate runs.
+    // Reads only `request`, the effect's own preparation records and what
+    // processing hands it through atomics (requestDeferredWork says when),
+    // never other state that processing uses. A new sample rate is prepared
+    // before the effect's setSampleRate runs.
     virtual std::unique_ptr<DeferredPackage> prepareDeferred(const DeferredRequest& request) {
         (void)request;
         return nullptr;

@@ -1,5 +1,7 @@
 #include "framework/effect_controller.h"
 
+#include "framework/registry.h"
+
 #include <pthread.h>
 
 #include <algorithm>
@@ -52,7 +54,7 @@ EffectController::EffectController(std::unique_ptr<HostedEffect> effect,
       pendingWords((count + 63) / 64), stored(new std::atomic<float>[static_cast<std::size_t>(count) + 1]),
       pendingForEffect(new std::atomic<std::uint64_t>[static_cast<std::size_t>(pendingWords) + 1]),
       pendingForDisplay(new std::atomic<std::uint64_t>[static_cast<std::size_t>(pendingWords) + 1]),
-      queue(kQueueCapacity), snapshot(static_cast<std::size_t>(count)) {
+      queue(kQueueCapacity) {
     for (std::int32_t i = 0; i < count; ++i)
         stored[i].store(fx->values[i], std::memory_order_relaxed);
     for (std::int32_t w = 0; w <= pendingWords; ++w) {
@@ -60,6 +62,15 @@ EffectController::EffectController(std::unique_ptr<HostedEffect> effect,
         pendingForDisplay[w].store(0, std::memory_order_relaxed);
     }
     fx->deferredSignal = this;
+}
+
+std::unique_ptr<EffectController> EffectController::create(const EffectFactory& factory) {
+    std::unique_ptr<HostedEffect> processing(factory.create());
+    std::unique_ptr<HostedEffect> display(factory.create());
+    if (!processing || !display) return nullptr;
+    processing->applyDefaults();
+    display->applyDefaults();
+    return std::make_unique<EffectController>(std::move(processing), std::move(display));
 }
 
 EffectController::~EffectController() {
@@ -232,10 +243,8 @@ void EffectController::convertChunk(const std::uint8_t* parsRecord) {
 }
 
 std::unique_ptr<DeferredPackage> EffectController::prepare(float rate) {
-    for (std::int32_t i = 0; i < count; ++i)
-        snapshot[static_cast<std::size_t>(i)] = stored[i].load(std::memory_order_acquire);
     try {
-        return fx->prepareDeferred(DeferredRequest{snapshot.data(), count, rate});
+        return fx->prepareDeferred(DeferredRequest{rate});
     } catch (const std::bad_alloc&) {
         // The effect keeps its storage; the next request tries again.
         return nullptr;
@@ -255,8 +264,8 @@ DeferredPackage* EffectController::takeReady() {
     return ready;
 }
 
-float EffectController::supportedRate(float hostRate) {
-    return std::clamp(hostRate, kMinEffectRate, kMaxEffectRate);
+float EffectController::supportedRate(double hostRate) {
+    return static_cast<float>(std::clamp<double>(hostRate, kMinEffectRate, kMaxEffectRate));
 }
 
 void EffectController::changeSampleRate(float rate) {

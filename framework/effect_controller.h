@@ -34,15 +34,18 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace quor {
+
+struct EffectFactory;
 
 class EffectController final : private DeferredWorkSignal {
   public:
     // Both effects come from the same factory with their defaults applied;
     // `displayCopy` is used for nothing but display texts and version words.
     EffectController(std::unique_ptr<HostedEffect> effect, std::unique_ptr<HostedEffect> displayCopy);
+    // Both effects made by `factory`, their defaults applied; null when it makes none.
+    static std::unique_ptr<EffectController> create(const EffectFactory& factory);
     ~EffectController() override;
     EffectController(const EffectController&) = delete;
     EffectController& operator=(const EffectController&) = delete;
@@ -91,7 +94,7 @@ class EffectController final : private DeferredWorkSignal {
     // The effects are built for rates in this band. A host rate outside it is
     // run at the nearest edge, which keeps every filter stable and every
     // buffer allocation bounded.
-    static float supportedRate(float hostRate);
+    static float supportedRate(double hostRate);
     // Prepares the storage the new rate needs, then holds the effect to
     // install it, run setSampleRate and reset.
     void changeSampleRate(float rate);
@@ -111,9 +114,9 @@ class EffectController final : private DeferredWorkSignal {
     // the worker does instead; skip the block.
     bool runPendingReset();
     std::int32_t latency() const { return fx->latency; }
+    // Lets control threads in: at the end of the block, or while the adapter
+    // calls the host in its middle (resumeBlock then takes the effect back).
     void endBlock() { holder.store(kFree, std::memory_order_release); }
-    // Lets a control thread in (the adapter calls the host in between).
-    void pauseBlock() { endBlock(); }
     bool resumeBlock();
 
   private:
@@ -151,7 +154,6 @@ class EffectController final : private DeferredWorkSignal {
     // Deferred work. deferredMutex orders preparations and control-side
     // installs (control threads and the worker; never the audio thread).
     std::mutex deferredMutex;
-    std::vector<float> snapshot;                         // deferredMutex
     bool packageInFlight = false;                        // deferredMutex: readyPackage not yet given back
     std::atomic<float> effectRate{0.0f};                 // the rate preparations are made for
     std::atomic<DeferredPackage*> readyPackage{nullptr}; // worker -> audio thread

@@ -73,15 +73,11 @@ PluginInstance::PluginInstance(audioMasterCallback host, const char* effectName,
         const EffectFactory* lastFactory = registry.last();
         effectName = lastFactory ? lastFactory->name : nullptr;
     }
-    std::unique_ptr<HostedEffect> processing(registry.findAndCreate(LookupKey{1, effectName}));
-    if (!processing) return;
-    std::unique_ptr<HostedEffect> display(registry.findAndCreate(LookupKey{1, effectName}));
-    if (!display) return;
-    processing->hostLink = &hostLink;
-    processing->applyDefaults();
-    display->applyDefaults();
-    controller = std::make_unique<EffectController>(std::move(processing), std::move(display));
+    if (const EffectFactory* factory = registry.find(LookupKey{1, effectName}))
+        controller = EffectController::create(*factory);
+    if (!controller) return;
     effect = &controller->effect();
+    effect->hostLink = &hostLink;
 
     aeffect.numParams = std::max(effect->paramCount, 0);
     aeffect.numPrograms = 1;
@@ -131,7 +127,7 @@ void PluginInstance::process(float** inputs, float** outputs, VstInt32 frames, b
     }
     if (refreshLatency(controller->latency())) {
         // The host may call back into us from its handler: let control calls in meanwhile.
-        controller->pauseBlock();
+        controller->endBlock();
         notifyIoChanged();
         if (!controller->resumeBlock()) return skip();
     }
@@ -159,7 +155,6 @@ void PluginInstance::mainsChanged(bool wasOn) {
 }
 
 float PluginInstance::naturalValue(VstInt32 index, float normalised) const {
-    if (std::isnan(normalised)) return normalised;
     normalised = std::clamp(normalised, 0.0f, 1.0f);
     const ParamInfo& row = effect->params[index];
     return row.min + (row.max - row.min) * normalised;

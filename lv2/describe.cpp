@@ -19,12 +19,8 @@ constexpr float kProbeRate = 48000.0f;
 constexpr std::size_t kHostTextBytes = 64;
 
 std::unique_ptr<EffectController> controllerFor(const EffectFactory& factory) {
-    std::unique_ptr<HostedEffect> processing(factory.create());
-    std::unique_ptr<HostedEffect> display(factory.create());
-    if (!processing || !display) throw std::runtime_error(std::string("cannot create ") + factory.name);
-    processing->applyDefaults();
-    display->applyDefaults();
-    auto controller = std::make_unique<EffectController>(std::move(processing), std::move(display));
+    std::unique_ptr<EffectController> controller = EffectController::create(factory);
+    if (!controller) throw std::runtime_error(std::string("cannot create ") + factory.name);
     controller->setWorkMode(EffectController::WorkMode::inline_);
     return controller;
 }

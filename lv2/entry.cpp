@@ -53,13 +53,8 @@ class DescriptorTable {
             for (const LV2_Feature* const* f = features; f && *f; ++f)
                 if (std::strcmp((*f)->URI, LV2_WORKER__schedule) == 0)
                     worker = static_cast<const LV2_Worker_Schedule*>((*f)->data);
-            const EffectFactory& factory = *table.factories[index];
-            std::unique_ptr<HostedEffect> processing(factory.create());
-            std::unique_ptr<HostedEffect> display(factory.create());
-            if (!processing || !display) return nullptr;
-            processing->applyDefaults();
-            display->applyDefaults();
-            return new Lv2Plugin(std::move(processing), std::move(display), rate, worker);
+            std::unique_ptr<EffectController> controller = EffectController::create(*table.factories[index]);
+            return controller ? new Lv2Plugin(std::move(controller), rate, worker) : nullptr;
         } catch (...) {
             return nullptr;
         }

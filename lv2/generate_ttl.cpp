@@ -41,7 +41,7 @@ std::string number(float value) {
 std::string quoted(const std::string& text) {
     std::string s = "\"";
     for (char c : text) {
-        if (c == '"' || c == '\\') s += '\\';
+        if (c == '"' || c == '\\' || c == '\n') s += '\\';
         s += c == '\n' ? 'n' : c;
     }
     return s + "\"";

@@ -7,20 +7,18 @@
 
 namespace quor::lv2 {
 
-Lv2Plugin::Lv2Plugin(std::unique_ptr<HostedEffect> effect, std::unique_ptr<HostedEffect> displayCopy,
-                     double hostRate, const LV2_Worker_Schedule* worker)
-    : controller(std::move(effect), std::move(displayCopy)), layout(controller.effect()), hostWorker(worker),
+Lv2Plugin::Lv2Plugin(std::unique_ptr<EffectController> effectController, double hostRate,
+                     const LV2_Worker_Schedule* worker)
+    : controller(std::move(effectController)), layout(controller->effect()), hostWorker(worker),
       inputs(static_cast<std::size_t>(layout.audioInputs)),
       outputs(static_cast<std::size_t>(layout.audioOutputs)),
       controls(static_cast<std::size_t>(layout.controls)), blockInputs(inputs.size()),
       blockOutputs(outputs.size()) {
     if (hostWorker)
-        controller.setWorkMode(EffectController::WorkMode::scheduler, this);
+        controller->setWorkMode(EffectController::WorkMode::scheduler, this);
     else
-        controller.setWorkMode(EffectController::WorkMode::inline_);
-    constexpr double kBeyondAnyRate = 1e9; // keeps the conversion to float defined
-    controller.changeSampleRate(
-        EffectController::supportedRate(static_cast<float>(std::min(hostRate, kBeyondAnyRate))));
+        controller->setWorkMode(EffectController::WorkMode::inline_);
+    controller->changeSampleRate(EffectController::supportedRate(hostRate));
 }
 
 void Lv2Plugin::connectPort(std::uint32_t port, void* data) {
@@ -38,13 +36,13 @@ void Lv2Plugin::connectPort(std::uint32_t port, void* data) {
 }
 
 void Lv2Plugin::activate() {
-    controller.requestReset();
-    latencySamples = static_cast<float>(controller.settle());
+    controller->requestReset();
+    latencySamples = static_cast<float>(controller->settle());
 }
 
 void Lv2Plugin::storePortValues() {
     for (std::size_t i = 0; i < controls.size(); ++i)
-        if (const float* port = controls[i]) controller.storeHostValue(static_cast<std::int32_t>(i), *port);
+        if (const float* port = controls[i]) controller->storeHostValue(static_cast<std::int32_t>(i), *port);
 }
 
 // Side-chain inputs may stay unconnected: the effects take a null side-chain channel.
@@ -73,7 +71,7 @@ void Lv2Plugin::process(std::uint32_t frames) {
         for (std::size_t c = 0; c < outputs.size(); ++c)
             blockOutputs[c] = outputs[c] + done;
         AudioBuffers buffers{blockInputs.data(), blockOutputs.data(), n, 0};
-        controller.effect().process(buffers, true);
+        controller->effect().process(buffers, true);
         done += static_cast<std::uint32_t>(n);
     }
 }
@@ -81,22 +79,22 @@ void Lv2Plugin::process(std::uint32_t frames) {
 // False: the block cannot run (an instantiation call holds the effect, a
 // reset is zeroing large buffers on the worker, or a main port is missing).
 bool Lv2Plugin::runBlock(std::uint32_t frames) {
-    if (!controller.beginBlock()) return false;
+    if (!controller->beginBlock()) return false;
     FlushToZeroScope flushToZero;
     bool ran = false;
-    if (controller.runPendingReset()) {
-        latencySamples = static_cast<float>(controller.latency());
+    if (controller->runPendingReset()) {
+        latencySamples = static_cast<float>(controller->latency());
         ran = mainPortsConnected();
         if (ran) process(frames);
-        controller.runPendingReset();
+        controller->runPendingReset();
     }
-    controller.endBlock();
+    controller->endBlock();
     return ran;
 }
 
 void Lv2Plugin::run(std::uint32_t frames) {
     storePortValues();
-    if (!hostWorker) controller.runDeferredWork();
+    if (!hostWorker) controller->runDeferredWork();
     if (!runBlock(frames)) silenceOutputs(frames);
     publishLatency();
     if (hostWorker && workWanted.exchange(false, std::memory_order_acq_rel)) {
@@ -111,7 +109,7 @@ void Lv2Plugin::scheduleWork() {
 }
 
 void Lv2Plugin::work() {
-    controller.runDeferredWork();
+    controller->runDeferredWork();
 }
 
 } // namespace quor::lv2

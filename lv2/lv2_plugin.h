@@ -26,10 +26,9 @@ namespace quor::lv2 {
 class Lv2Plugin final : private EffectController::WorkScheduler {
   public:
     // Instantiation thread. Sizes everything the rate (positive, finite)
-    // needs; the effects come with their defaults applied; `worker` is the
-    // host's schedule feature, or null.
-    Lv2Plugin(std::unique_ptr<HostedEffect> effect, std::unique_ptr<HostedEffect> displayCopy,
-              double hostRate, const LV2_Worker_Schedule* worker);
+    // needs; `worker` is the host's schedule feature, or null.
+    Lv2Plugin(std::unique_ptr<EffectController> effectController, double hostRate,
+              const LV2_Worker_Schedule* worker);
     ~Lv2Plugin() override = default;
     Lv2Plugin(const Lv2Plugin&) = delete;
     Lv2Plugin& operator=(const Lv2Plugin&) = delete;
@@ -52,7 +51,7 @@ class Lv2Plugin final : private EffectController::WorkScheduler {
     void silenceOutputs(std::uint32_t frames);
     void publishLatency();
 
-    EffectController controller;
+    const std::unique_ptr<EffectController> controller;
     const PortLayout layout;
     const LV2_Worker_Schedule* hostWorker;
     std::vector<float*> inputs;

@@ -105,27 +105,17 @@ void Reverb::parameterChanged(std::int32_t index) {
     case kReverbTailDirection:
     case kReverbTailSpread:
     case kReverbTailDistribution:
-        layoutPending = true;
-        // Silent lines change at once; lines that sound change at the next
-        // block, once for however many values changed (asking again for
-        // spares a failed allocation could not give).
-        awaitingSpares = false;
-        if (!linesDirty) applyLayout();
+        relayout(false);
         break;
     case kReverbAlgorithm:
-        // The other loop structure starts from silence.
-        silencePending = true;
-        awaitingSpares = false;
-        if (!linesDirty) applyLayout();
+        relayout(true); // the other loop structure starts from silence
         break;
     case kReverbDecay:
         gainsDirty = true;
         ctl.decayGain = Taper(v, 1.0f);
         break;
     case kReverbStereo:
-        layoutPending = true;
-        awaitingSpares = false;
-        if (!linesDirty) applyLayout();
+        relayout(false);
         updateFeedbackTimes();
         break;
     case kReverbTailDiffuse: {
@@ -142,6 +132,16 @@ void Reverb::parameterChanged(std::int32_t index) {
     default:
         break;
     }
+}
+
+// Silent lines change at once; lines that sound change at the next block,
+// once for however many values changed (asking again for spares a failed
+// allocation could not give).
+void Reverb::relayout(bool silence) {
+    layoutPending = layoutPending || !silence;
+    silencePending = silencePending || silence;
+    awaitingSpares = false;
+    if (!linesDirty) applyLayout();
 }
 
 void Reverb::sampleRateChanged() {
@@ -183,9 +183,7 @@ void Reverb::reset() {
     silencePending = false;
     awaitingSpares = false;
     adoptAlgorithm();
-    if (layoutPending) applyLayout();
-    // Silent lines change in place: nothing waits for spares any more.
-    if (!layoutPending) sparesWanted.store(0, std::memory_order_relaxed);
+    applyLayout(); // silent lines change in place
 }
 
 void Reverb::clear() {
@@ -271,13 +269,13 @@ void Reverb::installDeferred(DeferredPackage& delivered) {
     if (package.completeSet) {
         // A new rate: every line takes fresh storage; the lengths follow once
         // the rate is set. Spares of the old size go back.
-        for (std::int32_t i = 0; i < kLineCount && i < receivedCount; ++i)
+        for (std::int32_t i = 0; i < kLineCount; ++i)
             package.add(lineAt(i).install(0, received[i]));
         for (std::int32_t i = 0; i < spareCount; ++i)
             package.add(spares[i]);
         spareCount = 0;
         std::fill(std::begin(tailActive), std::end(tailActive), false);
-        storageSamples = receivedCount >= kLineCount ? package.samples : 0;
+        storageSamples = package.samples;
         linesDirty = false;
         layoutPending = true;
     } else {
@@ -288,8 +286,7 @@ void Reverb::installDeferred(DeferredPackage& delivered) {
             else
                 package.add(received[i]);
         }
-        if (layoutPending || silencePending) applyLayout();
-        if (!layoutPending && !silencePending) sparesWanted.store(0, std::memory_order_relaxed);
+        applyLayout();
         // Spares beyond what the layout needed go back rather than wait.
         for (std::int32_t i = 0; i < spareCount; ++i)
             package.add(spares[i]);
@@ -301,14 +298,11 @@ void Reverb::installDeferred(DeferredPackage& delivered) {
 }
 
 void Reverb::settleChanges() {
-    if (layoutPending || silencePending) applyLayout();
+    applyLayout();
 }
 
 bool Reverb::trySpares(std::int32_t needed) {
-    if (spareCount >= needed) {
-        sparesWanted.store(0, std::memory_order_relaxed);
-        return true;
-    }
+    if (spareCount >= needed) return true;
     sparesWanted.store(needed - spareCount, std::memory_order_release);
     awaitingSpares = true;
     requestDeferredWork();
@@ -316,6 +310,10 @@ bool Reverb::trySpares(std::int32_t needed) {
 }
 
 void Reverb::applyLayout() {
+    if (!layoutPending && !silencePending) {
+        sparesWanted.store(0, std::memory_order_relaxed); // nothing waits for spares
+        return;
+    }
     if (!(sampleRate > 0.0f) || storageSamples < lineStorageFor(sampleRate)) {
         // No storage for this rate yet: only the loop structure can follow.
         if (silencePending && !linesDirty) {
@@ -342,8 +340,11 @@ void Reverb::applyLayout() {
         }
         silencePending = false;
         adoptAlgorithm();
+        if (!layoutPending) {
+            sparesWanted.store(0, std::memory_order_relaxed);
+            return;
+        }
     }
-    if (!layoutPending) return;
 
     auto value = [this](std::int32_t i) { return sanitizedValue(i, values[i]); };
     const TailPlan tail =

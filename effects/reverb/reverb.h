@@ -111,6 +111,7 @@ class Reverb : public HostedEffect {
     // place; a line that sounds changes only by trading its storage for a
     // zeroed spare, and while spares are short the change waits for them.
     void applyLayout();
+    void relayout(bool silence);
     bool trySpares(std::int32_t needed);
     void retire(float* storage);
     bool linesReady() const;

@@ -35,11 +35,6 @@ struct ReverbLine {
         return old;
     }
 
-    float* detach() {
-        delay = 0.0f;
-        return install(0, nullptr);
-    }
-
     void clear() {
         if (storage) std::memset(storage, 0, sizeof(float) * (static_cast<std::size_t>(capacity) + kGuard));
     }

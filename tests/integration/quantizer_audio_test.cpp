@@ -1,9 +1,7 @@
 // The Quantizer bit for bit against a frame-by-frame model, noise included
-// (each channel's own 15-bit stream, restarted by a reset), and its noise
-// streams per instance.
+// (each channel's own 15-bit stream, restarted by a reset), and its state per
+// instance.
 #include "tests/support/effect_model.h"
-
-#include <thread>
 
 namespace quor::test {
 namespace {
@@ -28,7 +26,7 @@ struct QuantizerModel : model::Effect {
     }
     void reset() override {
         for (std::uint32_t c = 0; c < 2; ++c)
-            channels[c] = {0.0f, 0.5f / levels, {}, {}, 0, 0, c + 1};
+            channels[c] = {0.0f, 0.5f / levels, {}, {}, 0, c + 1};
     }
     void process(const float* const* in, float* const* out, int frames, bool replacing) override {
         const bool zero = values[4] > 0.5f;
@@ -63,20 +61,14 @@ struct QuantizerModel : model::Effect {
                         const float w = xt - static_cast<float>(j);
                         for (int k = 0; k < 16; ++k) {
                             const float* r = kResidual + j + 16 * k;
-                            ch.ring[(ch.index + k) % 32] += (r[0] + (r[1] - r[0]) * w) * jump;
+                            ch.ring[(ch.index + k) % 16] += (r[0] + (r[1] - r[0]) * w) * jump;
                         }
-                        ch.pending = std::max(ch.pending, 16);
                     }
                     ch.held = v;
                 }
-                float correction = 0.0f; // nothing once the residual has run out
-                if (ch.pending > 0) {
-                    --ch.pending;
-                    correction = ch.ring[ch.index];
-                    ch.ring[ch.index] = 0.0f;
-                    ch.index = (ch.index + 1) % 32;
-                }
-                const float y = ch.held + correction;
+                const float y = ch.held + ch.ring[ch.index]; // 0 once the residual has run out
+                ch.ring[ch.index] = 0.0f;
+                ch.index = (ch.index + 1) % 16;
                 out[c][i] = replacing ? y : out[c][i] + y;
                 clock.step(rate);
             }
@@ -85,8 +77,8 @@ struct QuantizerModel : model::Effect {
     }
 
     struct Channel {
-        float phase, held, ring[32], h[4];
-        int index, pending;
+        float phase, held, ring[16], h[4];
+        int index;
         std::uint32_t noise;
     };
     float fs, levels = 0.0f, jitter = 0.0f, dither = 0.0f;
@@ -106,28 +98,25 @@ TEST(QuantizerAudio, MatchesTheModelBitForBit) {
                                            changes);
 }
 
-// With jitter and dither, two instances on two threads give what one gives alone.
-TEST(QuantizerAudio, NoiseIsPerInstance) {
-    auto render = [] {
-        TestHost host("Quantizer");
-        host.setParam(1, 0.8f);
-        host.setParam(3, 1.0f);
-        host.start(44100.0f);
-        std::vector<float> out;
-        for (int block = 0; block < 8; ++block) {
-            std::vector<float> left(500, 0.3f), right = left;
-            host.processReplacing(left, right);
-            out.insert(out.end(), left.begin(), left.end());
-        }
-        return out;
+// With jitter and dither, a second instance started midway and played in
+// turn with the first gives what the first gave from its start.
+TEST(QuantizerAudio, StateIsPerInstance) {
+    TestHost first("Quantizer"), second("Quantizer");
+    std::vector<float> out[2];
+    const auto play = [&](const TestHost& host, std::vector<float>& to) {
+        std::vector<float> left(500, 0.3f), right = left;
+        host.processReplacing(left, right);
+        to.insert(to.end(), left.begin(), left.end());
     };
-    const std::vector<float> alone = render();
-    std::vector<float> first, second;
-    std::thread a([&] { first = render(); }), b([&] { second = render(); });
-    a.join();
-    b.join();
-    EXPECT_EQ(first, alone);
-    EXPECT_EQ(second, alone);
+    for (const TestHost* host : {&first, &second})
+        host->setParam(1, 0.8f), host->setParam(3, 1.0f);
+    first.start(44100.0f);
+    for (int block = 0; block < 4; ++block)
+        play(first, out[0]);
+    second.start(44100.0f);
+    for (int block = 0; block < 4; ++block)
+        play(first, out[0]), play(second, out[1]);
+    EXPECT_EQ(std::vector<float>(out[0].begin(), out[0].begin() + 2000), out[1]);
 }
 
 } // namespace

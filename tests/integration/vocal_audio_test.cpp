@@ -30,28 +30,21 @@ struct VocalModel : model::Effect {
         for (int at = 0; at < frames; at += 16) {
             const float key = glides[0].value, r = glides[1].value, position = glides[2].value;
             const float pitch = model::octave(key * 128.0f / 12.0f * 128.0f + 1.0f);
-            const float x = position * 4.0f * 0.999f;
-            const int v = static_cast<int>(std::floor(x));
-            const float f = x - static_cast<float>(v);
+            // Each formant of the two neighbouring vowels: frequency, q = frequency /
+            // bandwidth and amplitude, each blended.
+            const float x = position * 4.0f * 0.999f, f = x - std::floor(x);
+            const auto blend = [f](float p, float q) { return p + (q - p) * f; };
+            const auto linear = [](float db) { return static_cast<float>(std::pow(10.0, db / 20.0)); };
             for (int k = 0; k < 5; ++k) {
-                float field[3]; // frequency, q = frequency / bandwidth and amplitude, blended
-                for (int j = 0; j < 3; ++j) {
-                    auto value = [&](const float* e) {
-                        return j == 0   ? e[0]
-                               : j == 1 ? e[0] / e[1]
-                                        : static_cast<float>(std::pow(10.0, e[2] / 20.0));
-                    };
-                    const float a = value(kVowels[v][k]), b = value(kVowels[v + 1][k]);
-                    field[j] = a + (b - a) * f;
-                }
-                const float hz = field[0] * pitch;
+                const float *a = kVowels[static_cast<int>(x)][k], *b = kVowels[static_cast<int>(x) + 1][k];
+                const float hz = blend(a[0], b[0]) * pitch;
+                const float n = 1.0f - 1.0f / (blend(a[0] / a[1], b[0] / b[1]) + 1.0f);
                 const float fc = hz < 20.0f ? 20.0f : std::min(0.499f * fs, hz);
                 g[k] = model::tangentPolynomial(fc * (3.1415927f / fs));
-                const float q = 1.0f - 1.0f / (field[1] + 1.0f);
-                const float d = r < 0.5f ? (2.0f * r / (std::fabs(2.0f * r) + 0.1f)) * 1.1f * q
-                                         : (1.0f - q) * (2.0f * r - 1.0f) + q;
+                const float d = r < 0.5f ? (2.0f * r / (std::fabs(2.0f * r) + 0.1f)) * 1.1f * n
+                                         : (1.0f - n) * (2.0f * r - 1.0f) + n;
                 damping[k] = d < 0.0f ? 1.0f : std::min(1.0f, d) * -0.98f + 1.0f;
-                amplitude[k] = field[2];
+                amplitude[k] = blend(linear(a[2]), linear(b[2]));
             }
             for (int i = at; i < std::min(at + 16, frames); ++i)
                 for (int c = 0; c < 2; ++c) {

@@ -1,7 +1,8 @@
 // The bundle as a host sees it through lilv: every effect of the registry and
 // nothing else, its ports in the library's order, ranges and defaults from the
 // parameter table, and scale points labelled as the VST plug-in displays each
-// value.
+// value. Valid symbols are lv2_validate's and lilv's to check, the latency the
+// equality test's.
 #include "framework/registry.h"
 #include "lv2/bundle_layout.h"
 #include "tests/lv2/lilv_host.h"
@@ -9,7 +10,6 @@
 
 #include <map>
 #include <memory>
-#include <regex>
 #include <set>
 
 namespace quor::test {
@@ -45,7 +45,6 @@ TEST(Lv2Description, EveryEffectIsFoundWithItsPortsRangesAndScalePoints) {
         ASSERT_TRUE(vst.loaded());
         vst.start(48000.0f);
         const bool hasLatency = lilv_plugin_has_latency(plugin);
-        EXPECT_TRUE(hasLatency || vst.effect()->initialDelay == 0);
         ASSERT_EQ(lilv_plugin_get_num_ports(plugin), static_cast<std::uint32_t>(layout.latency + hasLatency));
         EXPECT_TRUE(!hasLatency || has(layout.latency, LV2_CORE__reportsLatency));
         for (std::int32_t c = 0; c < layout.audioInputs; ++c)
@@ -58,7 +57,6 @@ TEST(Lv2Description, EveryEffectIsFoundWithItsPortsRangesAndScalePoints) {
             const LilvPort* port = lilv_plugin_get_port_by_index(plugin, layout.firstControl + i);
             const std::string symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
             SCOPED_TRACE(symbol);
-            EXPECT_TRUE(std::regex_match(symbol, std::regex("[_a-zA-Z][_a-zA-Z0-9]*")));
             EXPECT_TRUE(symbols.insert(symbol).second) << "repeated symbol";
             LilvNode* label = lilv_port_get_name(plugin, port);
             EXPECT_STREQ(lilv_node_as_string(label), row.name);

@@ -15,7 +15,7 @@ namespace quor::test {
 // A failed allocation leaves the effect as it was, as in the host adapter.
 inline std::unique_ptr<DeferredPackage> prepare(HostedEffect& fx, float sampleRate) {
     try {
-        return fx.prepareDeferred(DeferredRequest{fx.values, fx.paramCount, sampleRate});
+        return fx.prepareDeferred(DeferredRequest{sampleRate});
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

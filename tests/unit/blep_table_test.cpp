@@ -17,7 +17,7 @@ TEST(BlepTable, MeetsItsShape) {
                    {57, -0.188391f}, {77, 0.099522f}, {128, -0.022110f}, {192, -0.001608f}, {255, -2.9e-8f}};
     for (const auto& r : telling)
         EXPECT_NEAR(d[r.entry], r.value, 5e-5f) << "entry " << r.entry;
-    for (int n = 256; n < t.length + BlepTable::kGuardEntries; ++n)
+    for (int n = 256; n < BlepTable::kLength + BlepTable::kGuardEntries; ++n)
         EXPECT_EQ(d[n], d[255]) << "guard entry " << n;
 
     for (int n = 1; n <= 57; ++n)

@@ -20,7 +20,6 @@ TEST(VowelTable, PositionsOutsideReadTheNearestPair) {
     for (const auto& r : rows) {
         FormantSet out;
         VowelTable::blendVowel(r[0], out);
-        EXPECT_EQ(out.count, 5);
         EXPECT_NEAR(out.formants[0].frequencyHz, r[1], 0.01f) << r[0];
     }
 }

@@ -47,9 +47,9 @@ std::string latencyText(std::int64_t samples, double rate) {
     return std::to_string(samples) + " samples (" + format("%.2f ms", 1000.0 * samples / rate) + ")";
 }
 
+// Only for a render that took measurable time.
 std::string realTime(const RenderResult& r, double rate) {
-    const double audioSeconds = static_cast<double>(r.processedFrames) / rate;
-    return r.processSeconds > 0.0 ? format("%.1fx", audioSeconds / r.processSeconds) + " real time" : "";
+    return format("%.1fx", static_cast<double>(r.processedFrames) / rate / r.processSeconds) + " real time";
 }
 
 // The thread's capture of remarks, if one is active.

@@ -42,10 +42,7 @@ class QuorCommand : public test::QuorTest {
     void SetUp() override {
         test::writeAudio(f("in.wav"), {48000, {test::noise(4800, 1), test::noise(4800, 2)}});
         test::writeAudio(f("44k.wav"), {44100, {test::noise(4800, 3), test::noise(4800, 4)}});
-        test::writeAudio(f("three.wav"), {48000, test::Channels(3, test::noise(100, 5))});
         std::ofstream(f("text.so")) << "not a module\n";
-        std::ofstream(f("garbage.wav")) << "RIFF junk WAVE junk";
-        std::ofstream(f("cut.fxp")) << "CcnK\1\1\1\1FxCk";
         writeBinaryFile(f("delay.fxp"),
                         encodeProgram({false, fourCharCode('Q', 't', 'D', 'l'), 1, 0, "", {}, {}}));
     }
@@ -68,13 +65,9 @@ TEST_F(QuorCommand, BadInputIsOneErrorLineAndAFailingExit) {
         {render({"--effect", "No Such Effect"}), "no plug-in for the effect"},
         {render({"--effect", "../../etc/passwd"}), "not an effect name"},
         {render({}), "--effect NAME or --plugin PATH"},
-        {render({"--plugin", T}, "garbage.wav"), "cannot read audio file"},
         {render({"--plugin", T}, ""), "is a directory"},
-        {render({"--plugin", T}, "three.wav"), "3 channels"},
-        {render({"--plugin", T, "--set", "Speed=0.5"}), "unknown parameter 'Speed'"},
         {render({"--plugin", T, "--set", "Rate=2"}), "outside 0..1"},
         {render({"--plugin", T, "--set", "Rate=0.5x"}), "not a number"},
-        {render({"--plugin", T, "--set", "9=0.5"}), "out of range"},
         {render({"--plugin", T, "--tail", "forever"}), "--tail"},
         {render({"--plugin", T, "--block", "0"}), "--block"},
         {render({"--plugin", T, "--encoding", "mp3"}), "unknown encoding"},
@@ -84,17 +77,16 @@ TEST_F(QuorCommand, BadInputIsOneErrorLineAndAFailingExit) {
         {{}, "A subcommand is required"},
         {render({"--plugin", T, "--then", "--plugin", D, "--sidechain", f("44k.wav")}), "44100 Hz"},
         {render({"--plugin", T, "--then"}), "stage 2 of the chain has no plug-in"},
-        {render({"--plugin", T, "--then", "--plugin", T, "--set", "Speed=1"}), "stage 2: unknown parameter"},
+        {render({"--plugin", T, "--then", "--plugin", T, "--set", "Speed=1"}),
+         "stage 2: unknown parameter 'Speed'"},
         {render({"--plugin", T, "--effect", "Reverb"}), "stage 1 already has a plug-in"},
         {render({"--plugin", T, "--format", "flac"}), "--format goes with --out-dir"},
-        {{"render", f("in.wav"), f("out.wav"), f("in.wav"), "--plugin", T}, "IN OUT"},
         {{"render", f("in.wav"), "--out-dir", f("in.wav"), "--plugin", T}, "cannot create"},
         {{"render", f("in.wav"), "--out-dir", f(""), "--plugin", T, "--jobs", "0"}, "--jobs"},
         {render({"--plugin", T, "--sidechain", f("in.wav")}), "no side-chain inputs"},
-        {render({"--plugin", D, "--preset", f("cut.fxp")}), "truncated"},
         {render({"--plugin", D, "--preset", f("missing.fxp")}), "cannot read"},
-        {render({"--plugin", T, "--preset", f("delay.fxp")}), "'QtDl'"},
-        {{"preset", "load", f("delay.fxp"), "--plugin", T}, "not Quor Tremolo"},
+        {{"preset", "load", f("delay.fxp"), "--plugin", T},
+         "is for the plug-in with ID 'QtDl', not Quor Tremolo"},
         {{"preset", "show", f("in.wav")}, "not a VST preset file"},
     };
     for (const auto& [args, mention] : cases) {
@@ -109,7 +101,7 @@ TEST_F(QuorCommand, BadInputIsOneErrorLineAndAFailingExit) {
     }
 }
 
-TEST_F(QuorCommand, RendersWithPresetsSettingsAndLegacyEntryPoints) {
+TEST_F(QuorCommand, RendersWithPresetsAndSettings) {
     ASSERT_EQ(test::runQuor({"preset", "save", f("slow.fxp"), "--plugin", tremolo, "--set", "rate=0"}).status,
               0);
     const std::string shown = test::runQuor({"preset", "show", f("slow.fxp")}).out;
@@ -121,14 +113,7 @@ TEST_F(QuorCommand, RendersWithPresetsSettingsAndLegacyEntryPoints) {
         render(f("in.wav"), f("out.wav"),
                {"--plugin", tremolo, "--preset", f("slow.fxp"), "--set", "2=1", "--tail", "auto"});
     EXPECT_EQ(r.err, "");
-    for (const char* line : {"input", "output", "tail", "latency", "real time", "LUFS"})
-        EXPECT_CONTAINS(r.out, line);
     EXPECT_EQ(test::readAudio(f("out.wav")).channels.at(0).size(), 4800u);
-
-    const test::RunResult info = test::runQuor({"info", "--plugin", test::testModule("legacy")});
-    EXPECT_EQ(info.status, 0) << info.err;
-    EXPECT_CONTAINS(info.out, "Test Delay");
-    EXPECT_CONTAINS(info.out, "Side Mix");
 }
 
 } // namespace

@@ -1,8 +1,9 @@
-// The Rectifier, Clipper and Multiplier driven directly, in call orders no
-// host adapter makes: blocks before any rate and after rates that are no
-// rates, and switches and selectors holding values beyond their range.
+// The Rectifier, Clipper, Multiplier and Quantizer driven directly, in call
+// orders and with values no host adapter makes: blocks before any rate and
+// after rates that are no rates, and hold clocks that race, go infinite or NaN.
 #include "effects/effects.h"
 #include "framework/effect.h"
+#include "tests/support/effect_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,15 @@
 namespace quor {
 namespace {
 
-// 200 frames of a sine beyond full scale through the effect.
+const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+
+// 200 frames of a sine beyond full scale, plus an offset, through the effect.
 struct Block {
     std::vector<float> in[2], out[2] = {std::vector<float>(200), std::vector<float>(200)};
-    Block(HostedEffect& fx, int seed) {
+    Block(HostedEffect& fx, int seed, float offset = 0.0f) {
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < 200; ++i)
-                in[c].push_back(1.3f * std::sin(0.02f * static_cast<float>(i * (c + 1) + seed)));
+                in[c].push_back(offset + 1.3f * std::sin(0.02f * static_cast<float>(i * (c + 1) + seed)));
         float* inputs[2] = {in[0].data(), in[1].data()};
         float* outputs[2] = {out[0].data(), out[1].data()};
         AudioBuffers buffers{inputs, outputs, 200, 0};
@@ -34,8 +37,7 @@ struct Block {
     }
 };
 
-TEST(ShaperEffects, UnusableRatesAndStoredValuesLeaveTheOutputDefined) {
-    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+TEST(UnusableSettings, ShapersKeepTheirOutputDefined) {
     for (HostedEffect* (*create)() : {createRectifier, createClipper, createMultiplier}) {
         std::unique_ptr<HostedEffect> fx(create()), fresh(create());
         SCOPED_TRACE(fx->name);
@@ -45,8 +47,7 @@ TEST(ShaperEffects, UnusableRatesAndStoredValuesLeaveTheOutputDefined) {
         const std::int32_t oversample = fx->paramCount == 3 ? 2 : 3; // the Rectifier has three parameters
         for (HostedEffect* f : {fx.get(), fresh.get()}) {
             f->applyDefaults();
-            f->values[oversample] = 1.0f;
-            f->parameterChanged(oversample);
+            test::setValue(*f, oversample, 1.0f);
         }
         fresh->setSampleRate(44100.0f);
         Block(*fresh, 0);
@@ -59,14 +60,27 @@ TEST(ShaperEffects, UnusableRatesAndStoredValuesLeaveTheOutputDefined) {
         }
         fx->setSampleRate(44100.0f);
         EXPECT_TRUE(!passesWithoutRate || Block(*fx, 1).out[0] == Block(*fresh, 1).out[0]);
+    }
+}
 
-        for (std::int32_t i = 0; i < fx->paramCount; ++i)
-            for (float v : {-7.0f, 3.0f, 1e9f, nan})
-                if (fx->params[i].discrete) {
-                    fx->values[i] = v;
-                    fx->parameterChanged(i);
-                    ASSERT_TRUE(Block(*fx, 2).finite()) << "parameter " << i << " at " << v;
-                }
+// A 40 kHz hold at 1 Hz (40000 events a frame), a step below float precision
+// (phase - 1 == phase), the jitter taper dividing by zero (1.5), an infinite
+// hold rate, NaN, and non-finite input: every block must still end, and once
+// sane settings and a reset return, so does finite audio.
+TEST(UnusableSettings, QuantizerHoldLoopEndsWhateverTheClock) {
+    const float cases[][4] = {// sample rate, parameter, value, input offset
+                              {1.0f, 0, 1.0f, 0.5f},      {1e-30f, 0, 1.0f, 0.5f},  {48000.0f, 1, 1.5f, 0.5f},
+                              {48000.0f, 0, 1e30f, 0.5f}, {48000.0f, 1, nan, 0.5f}, {48000.0f, 0, 1.0f, nan},
+                              {48000.0f, 0, 1.0f, inf}};
+    for (const auto& c : cases) {
+        std::unique_ptr<HostedEffect> fx(createQuantizer());
+        fx->applyDefaults();
+        test::setValue(*fx, static_cast<std::int32_t>(c[1]), c[2]);
+        test::startAt(*fx, c[0]);
+        Block(*fx, 0, c[3]);
+        fx->applyDefaults();
+        test::startAt(*fx, 44100.0f);
+        EXPECT_TRUE(Block(*fx, 0).finite()) << c[0] << " " << c[1] << " " << c[2];
     }
 }
 

@@ -1,20 +1,72 @@
-// mDelay's line storage: sized by the rate, prepared off the audio thread,
-// and cleared by reset only where processing wrote.
+// Effects driven directly: audio before any rate, and the delay lines of the
+// Limiter and mDelay, sized by the rate, prepared off the audio thread and
+// cleared by reset where processing wrote; mDelay's modulated reads.
 #include "effects/mdelay.h"
 #include "effects/mdelay_taps.h"
+#include "framework/registry.h"
 #include "tests/support/effect_driver.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
 namespace quor {
 namespace {
 
-TEST(MDelayLines, SizeFollowsTheRate) {
+std::unique_ptr<HostedEffect> make(const char* name) {
+    std::unique_ptr<HostedEffect> fx(EffectRegistry::suite().findAndCreate({1, name}));
+    fx->applyDefaults();
+    return fx;
+}
+
+// Runs the effect on a constant input; returns the last left output.
+float run(HostedEffect& fx, int frames, float x) {
+    std::vector<float> in(static_cast<std::size_t>(frames), x), l(in.size()), r(in.size());
+    float* inputs[4] = {in.data(), in.data(), in.data(), in.data()};
+    float* outputs[2] = {l.data(), r.data()};
+    AudioBuffers buffers{inputs, outputs, frames, 0};
+    fx.process(buffers, true);
+    return l.back();
+}
+
+TEST(DirectDrive, ProcessingBeforeAnyRateStaysFinite) {
+    // No delay line and no control divisor exist yet: nothing may loop or read.
+    for (const char* name :
+         {"Limiter", "Follower", "Compressor", "Gate", "RC Filter", "Phaser", "mDelay", "Ringmod"})
+        EXPECT_TRUE(std::isfinite(run(*make(name), 100, 0.5f))) << name;
+}
+
+TEST(Limiter, LatencyFollowsLookaheadAndCompensation) {
+    const struct {
+        float rate, attack, lookahead, compensation;
+        std::int32_t latency;
+    } rows[] = {
+        {44100.0f, 0.2f, 1.0f, 0.0f, 51},   {44100.0f, 0.2f, 1.0f, 1.0f, 4410},
+        {44100.0f, 0.2f, 0.0f, 0.0f, 0},    {48000.0f, 1.0f, 1.0f, 0.0f, 4800},
+        {48000.0f, 0.2f, 0.5f, 1.0f, 4800}, {96000.0f, 0.6f, 0.7f, 0.0f, 929},
+    };
+    for (const auto& row : rows) {
+        auto fx = make("Limiter");
+        EXPECT_EQ(fx->latency, 0) << "no rate yet";
+        test::setValue(*fx, 0, row.attack);
+        test::setValue(*fx, 6, row.lookahead);
+        test::setValue(*fx, 9, row.compensation);
+        test::startAt(*fx, 22050.0f);
+        test::startAt(*fx, row.rate);
+        EXPECT_EQ(fx->latency, row.latency) << row.rate << " Hz, attack " << row.attack;
+        EXPECT_TRUE(std::isfinite(run(*fx, 5000, 1.0f)));
+        EXPECT_TRUE(fx->resetClearsLargeBuffers());
+        fx->reset();
+        EXPECT_FALSE(fx->resetClearsLargeBuffers());
+    }
+}
+
+TEST(MDelayLines, SizeFollowsTheRateAndResetClearsEverySlotWritten) {
     const struct {
         float rate;
         std::int32_t size;
@@ -28,16 +80,11 @@ TEST(MDelayLines, SizeFollowsTheRate) {
     EXPECT_EQ(fx.lineSize(), 0);
     test::startAt(fx, 44100.0f);
     EXPECT_EQ(fx.lineSize(), 131072);
-    EXPECT_EQ(fx.prepareDeferred({fx.values, fx.paramCount, 48000.0f}), nullptr) << "the same size is kept";
+    EXPECT_EQ(fx.prepareDeferred({48000.0f}), nullptr) << "the same size is kept";
     test::startAt(fx, 96000.0f);
     EXPECT_EQ(fx.lineSize(), 262144);
-}
 
-TEST(MDelayLines, ResetClearsEverySlotWritten) {
-    MDelay fx;
-    fx.applyDefaults();
-    fx.values[kMDelayFeedback] = 1.0f;
-    fx.parameterChanged(kMDelayFeedback);
+    test::setValue(fx, kMDelayFeedback, 1.0f);
     test::startAt(fx, 48000.0f);
     EXPECT_FALSE(fx.resetClearsLargeBuffers());
     const auto silent = [&] {
