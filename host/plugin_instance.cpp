@@ -37,7 +37,6 @@ void passThrough(float** inputs, float** outputs, VstInt32 frames, VstInt32 chan
     for (VstInt32 c = 0; c < channels; ++c) {
         const float* in = inputs[c];
         float* out = outputs[c];
-        if (!out) continue;
         if (!in) {
             if (replacing) std::fill(out, out + frames, 0.0f);
             continue;
@@ -104,13 +103,13 @@ void PluginInstance::notifyIoChanged() {
 // Audio thread.
 void PluginInstance::process(float** inputs, float** outputs, VstInt32 frames, bool replacing) {
     if (!inputs || !outputs || frames <= 0) return;
+    for (std::int32_t c = 0; c < 2; ++c)
+        if (!outputs[c]) return;
     if (!effect) {
         FlushToZeroScope flushToZero;
         passThrough(inputs, outputs, frames, 2, replacing);
         return;
     }
-    for (std::int32_t c = 0; c < 2; ++c)
-        if (!outputs[c]) return;
 
     // A block the effect cannot run (a control call holds it, or a reset is
     // zeroing large buffers off this thread) is silent.

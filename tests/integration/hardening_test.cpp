@@ -311,7 +311,8 @@ TEST_P(Adapter, PinsRatesAndMissingBuffers) {
     fx->processReplacing(fx, in.data(), nullptr, 16);
     fx->process(fx, nullptr, nullptr, 16);
     std::vector<float*> noLeft{nullptr, out[1]};
-    fx->processReplacing(fx, in.data(), noLeft.data(), 16);
+    for (AEffect* e : {fx, bare.effect()})
+        e->processReplacing(e, in.data(), noLeft.data(), 16);
     EXPECT_EQ(block.out, untouched) << "a block without frames or a buffer was written";
     noLeft = in;
     noLeft[0] = nullptr;
