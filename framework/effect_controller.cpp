@@ -118,7 +118,6 @@ void EffectController::wakeWorker() {
 }
 
 void EffectController::setWorkMode(WorkMode mode, WorkScheduler* workScheduler) {
-    if (mode == WorkMode::scheduler && !workScheduler) mode = WorkMode::inline_;
     workMode = mode;
     scheduler = workScheduler;
     workerStarted.store(mode == WorkMode::scheduler, std::memory_order_release);

@@ -79,7 +79,7 @@ class EffectController final : private DeferredWorkSignal {
         virtual void scheduleWork() = 0;
     };
     enum class WorkMode { ownThread, scheduler, inline_ };
-    // Before the first sample rate.
+    // Before the first sample rate; the scheduler mode needs a scheduler.
     void setWorkMode(WorkMode mode, WorkScheduler* scheduler = nullptr);
     // The scheduler's thread, or the adapter before a block in the inline
     // mode: prepares what the effect asked for and does a reset the audio
